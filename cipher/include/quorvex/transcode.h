@@ -1,0 +1,62 @@
+#pragma once
+
+// One run: open the input and output files, transcode every line, and report each
+// stage to the user through a message sink.
+
+#include "quorvex/cipher.h"
+
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+namespace messages {
+inline constexpr std::string_view kInputOpening = "Input File is Opening.";
+inline constexpr std::string_view kOutputOpening = "Output File is Opening.";
+inline constexpr std::string_view kFilesOpen = "Files are Open.";
+inline constexpr std::string_view kStartEncrypt = "Start Encrypt.";
+inline constexpr std::string_view kStartDecrypt = "Start Decrypt.";
+inline constexpr std::string_view kCloseFiles = "Close Files.";
+inline constexpr std::string_view kOpenFailed = "File could not be opened.";
+inline constexpr std::string_view kReadFailed = "File could not be read.";
+inline constexpr std::string_view kWriteFailed = "File could not be written.";
+} // namespace messages
+
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // Shows one text and returns once the user has acknowledged it.
+    virtual void Show(std::string_view text) = 0;
+};
+
+// A file of a run: a path the run opens, or a descriptor the caller already holds
+// (standard input or output), which the run neither truncates nor closes.
+struct FileRef {
+    std::string name;
+    int descriptor = -1;
+
+    static FileRef Path(std::string path) { return {std::move(path), -1}; }
+    static FileRef Descriptor(int fd, std::string name) { return {std::move(name), fd}; }
+};
+
+enum class RunOutcome { Completed, OpenFailed, ReadFailed, WriteFailed };
+enum class FileRole { Input, Output };
+
+struct TranscodeResult {
+    RunOutcome outcome = RunOutcome::Completed;
+    FileRole role = FileRole::Input; // which file failed
+    std::string reason; // why, in the system's words
+
+    bool Failed() const { return outcome != RunOutcome::Completed; }
+};
+
+// Performs one run and reports how it ended; never ends the process.
+TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
+                             GameSelection game, MessageSink& sink);
+
+// The dialog's run: a failure, once its message is acknowledged, ends the process with
+// exit status 1.
+void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,
+                    GameSelection game, MessageSink& sink);
+
+} // namespace quorvex

@@ -1,0 +1,38 @@
+# Shared by run.sh and test.sh: installs the Debian packages the build needs, and
+# configures and builds the project. Sourced, not run.
+
+QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$QUORVEX_ROOT/build}
+
+BUILD_PACKAGES=(cmake g++ make libcli11-dev qt6-base-dev)
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "error: installing packages needs root, and sudo is not available" >&2
+        return 1
+    fi
+}
+
+# Installs whichever of the named packages are missing; asks apt nothing when none are.
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq &&
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}"
+}
+
+build_project() {
+    cmake -S "$QUORVEX_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" "$@" &&
+        cmake --build "$BUILD_DIR" -j2
+}

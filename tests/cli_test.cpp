@@ -1,0 +1,116 @@
+#include "quorvex/line_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class CliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("quorvex-cli-test-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        std::ofstream(dir / "in.txt", std::ios::binary) << kText;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs the tool through the shell in the test folder. The arguments come after the
+    // default redirections, so that their own redirections win.
+    Outcome Cli(const std::string& arguments) const {
+        const std::string command = "cd '" + dir.string() + "' && '" QUORVEX_CLI
+                                    "' >stdout.txt 2>stderr.txt " + arguments;
+        const int raw = std::system(command.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "stdout.txt"),
+                ReadFile(dir / "stderr.txt")};
+    }
+
+    static constexpr const char* kText = "Some text\r\nfor the tool\n";
+    fs::path dir;
+};
+
+TEST_F(CliTest, ExitStatusAndWhatItSays) {
+    const std::string usage = "Usage: quorvex-cli encrypt|decrypt";
+    const struct {
+        const char* arguments;
+        int status;
+        std::string stdoutHas;
+        std::string stderrHas;
+    } cases[] = {
+        {"", 2, "", usage},
+        {"shuffle -g 0 in.txt out.txt", 2, "", usage},
+        {"encrypt in.txt out.txt", 2, "", "--game"},
+        {"encrypt -g Zork in.txt out.txt", 2, "", "unknown game 'Zork'"},
+        {"encrypt -g 4 in.txt out.txt", 2, "", "unknown game '4'"},
+        {"encrypt -g 0 in.txt", 2, "", usage},
+        {"encrypt -g 0 in.txt out.txt extra", 2, "", usage},
+        {"--help", 0, "encrypt", ""},
+        {"encrypt --help", 0, "--game", ""},
+        {"--version", 0, "quorvex-cli 1.0.0.1", ""},
+        {"encrypt -g 0 missing.txt out.txt", 1, "",
+         "quorvex-cli: cannot open 'missing.txt': No such file or directory\n"},
+        {"decrypt -g 0 in.txt .", 1, "", "quorvex-cli: cannot open '.': Is a directory\n"},
+        {"encrypt -g 0 in.txt /dev/full", 1, "",
+         "quorvex-cli: cannot write '/dev/full': No space left on device\n"},
+        {"encrypt -g 0 - in.txt < in.txt", 1, "",
+         "quorvex-cli: cannot open 'in.txt': input and output are the same file\n"},
+        {"encrypt -g 0 -v missing.txt out.txt", 1, "",
+         "Input File is Opening.\nFile could not be opened.\nquorvex-cli: cannot open"},
+        {"decrypt --verbose -g 0 in.txt out.txt", 0, "",
+         "Input File is Opening.\nOutput File is Opening.\nFiles are Open.\nStart "
+         "Decrypt.\nClose Files.\n"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(dir / "out.txt");
+        const Outcome got = Cli(c.arguments);
+        EXPECT_EQ(got.status, c.status) << c.arguments << "\n" << got.err;
+        EXPECT_NE(got.out.find(c.stdoutHas), std::string::npos) << c.arguments;
+        EXPECT_NE(got.err.find(c.stderrHas), std::string::npos) << c.arguments << "\n" << got.err;
+        if (c.status == 2) {
+            EXPECT_FALSE(fs::exists(dir / "out.txt")) << c.arguments << ": touched a file";
+        }
+        EXPECT_EQ(ReadFile(dir / "in.txt"), kText) << c.arguments;
+    }
+}
+
+TEST_F(CliTest, EverySpellingOfAGameAndEveryStreamGivesTheSameBytes) {
+    const std::string expected = quorvex::TranscodeText(kText, quorvex::kEncrypt, 3);
+    const char* spellings[] = {
+        "encrypt -g 3 in.txt out.txt",
+        "encrypt --game Carrowmere in.txt out.txt",
+        "encrypt -g cARROWMERE in.txt out.txt",
+        "encrypt -g 3 - out.txt < in.txt",
+        "encrypt -g 3 in.txt - > out.txt",
+        "encrypt -g 3 - - < in.txt > out.txt",
+        "encrypt -g 3 - - < in.txt >> out.txt",
+    };
+    for (const char* arguments : spellings) {
+        fs::remove(dir / "out.txt");
+        const Outcome got = Cli(arguments);
+        EXPECT_EQ(got.status, 0) << arguments << "\n" << got.err;
+        EXPECT_EQ(got.err, "") << arguments << ": must be silent on success";
+        EXPECT_EQ(ReadFile(dir / "out.txt"), expected) << arguments;
+    }
+}
+
+} // namespace
