@@ -31,8 +31,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 std::optional<quorvex::GameSelection> ParseGame(std::string_view text) {
     for (std::size_t i = 0; i < quorvex::GameNames.size(); ++i)
-        if (EqualsIgnoringCase(text, quorvex::GameNames[i]) ||
-            text == std::to_string(i))
+        if (EqualsIgnoringCase(text, quorvex::GameNames[i]) || text == std::to_string(i))
             return static_cast<quorvex::GameSelection>(i);
     return std::nullopt;
 }
@@ -40,8 +39,8 @@ std::optional<quorvex::GameSelection> ParseGame(std::string_view text) {
 std::string GameChoices() {
     std::string choices;
     for (std::size_t i = 0; i < quorvex::GameNames.size(); ++i)
-        choices += (i ? ", " : "") + std::string(quorvex::GameNames[i]) + " (" +
-                   std::to_string(i) + ")";
+        choices +=
+            (i ? ", " : "") + std::string(quorvex::GameNames[i]) + " (" + std::to_string(i) + ")";
     return choices;
 }
 
@@ -90,13 +89,11 @@ struct Arguments {
     std::string output;
 };
 
-CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* description,
-                        Arguments& args) {
+CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* description, Arguments& args) {
     CLI::App* command = app.add_subcommand(name, description);
     command->add_option("-g,--game", args.game, "Game: " + GameChoices())->required();
     command->add_flag("-v,--verbose", args.verbose, "Print every stage of the run to stderr");
-    command->add_option("INPUT", args.input, "File to read, or - for standard input")
-        ->required();
+    command->add_option("INPUT", args.input, "File to read, or - for standard input")->required();
     command->add_option("OUTPUT", args.output, "File to write, or - for standard output")
         ->required();
     return command;

@@ -12,8 +12,8 @@ TEST(ReduceLineLength, FoldsIntoZeroToNinetyFive) {
     const struct {
         std::size_t length;
         int reduced;
-    } cases[] = {{0, 0},    {1, 1},    {94, 94},  {95, 95},  {96, 1},
-                 {190, 95}, {191, 1},  {500, 25}, {511, 36}, {570, 95}};
+    } cases[] = {{0, 0},    {1, 1},   {94, 94},  {95, 95},  {96, 1},
+                 {190, 95}, {191, 1}, {500, 25}, {511, 36}, {570, 95}};
     for (const auto& c : cases)
         EXPECT_EQ(ReduceLineLength(c.length), c.reduced) << "length " << c.length;
 }
@@ -35,20 +35,19 @@ TEST(LineShift, ComparesReducedLengthWithTheGameOffset) {
         GameSelection game;
         int shift;
     } cases[] = {
-        {k0, 0, 0},                       // equal: no rotation
-        {k0 - 1, 0, 94},                  // just below wraps to the top
-        {k0 + 1, 0, 1},                   // just above
-        {0, 0, 95 - k0},                  // empty line
-        {95, 3, 95 - k3},                 // the unfolded 95
-        {k3 - 31, 3, 95 - 31},            //
-        {50, -1, 0},                      // no game chosen
-        {50, 4, 0},                       // outside the table
-        {GameOffsets[1], 1, 0},           //
-        {GameOffsets[2] + 40, 2, 40},     //
+        {k0, 0, 0},                   // equal: no rotation
+        {k0 - 1, 0, 94},              // just below wraps to the top
+        {k0 + 1, 0, 1},               // just above
+        {0, 0, 95 - k0},              // empty line
+        {95, 3, 95 - k3},             // the unfolded 95
+        {k3 - 31, 3, 95 - 31},        //
+        {50, -1, 0},                  // no game chosen
+        {50, 4, 0},                   // outside the table
+        {GameOffsets[1], 1, 0},       //
+        {GameOffsets[2] + 40, 2, 40}, //
     };
     for (const auto& c : cases)
-        EXPECT_EQ(LineShift(c.reduced, c.game), c.shift)
-            << "R " << c.reduced << " game " << c.game;
+        EXPECT_EQ(LineShift(c.reduced, c.game), c.shift) << "R " << c.reduced << " game " << c.game;
 }
 
 TEST(CharCipher, RotatesWithinTheAlphabetAndLeavesPassThroughBytes) {
@@ -133,6 +132,30 @@ TEST(TransformLine, UsesOneShiftPerLine) {
     const std::string line(GameOffsets[0] + 3, 'A');
     EXPECT_EQ(TransformLine(line, kEncrypt, 0), std::string(line.size(), 'D'));
     EXPECT_NE(TransformLine(line, kEncrypt, 1), TransformLine(line, kEncrypt, 0));
+}
+
+TEST(TransformLine, AgreesWithTheCharCipherForEveryByteLengthAndGame) {
+    // The line transform works on many bytes at once; it must give exactly what the
+    // byte-at-a-time definition gives, in whole blocks and in the tail of a line.
+    for (GameSelection game = 0; game < 4; ++game) {
+        for (std::size_t length = 1; length <= 200; ++length) {
+            const int shift = LineShift(ReduceLineLength(length), game);
+            for (int first = 0; first < 256; ++first) {
+                std::string line(length, '\0');
+                for (std::size_t i = 0; i < length; ++i)
+                    line[i] = static_cast<char>((first + i) & 0xFF);
+                const std::string enc = TransformLine(line, kEncrypt, game);
+                const std::string dec = TransformLine(line, kDecrypt, game);
+                for (std::size_t i = 0; i < length; ++i) {
+                    const auto c = static_cast<unsigned char>(line[i]);
+                    ASSERT_EQ(static_cast<unsigned char>(enc[i]), EncryptChar(c, shift))
+                        << "byte " << int(c) << " shift " << shift;
+                    ASSERT_EQ(static_cast<unsigned char>(dec[i]), DecryptChar(c, shift))
+                        << "byte " << int(c) << " shift " << shift;
+                }
+            }
+        }
+    }
 }
 
 TEST(TransformLine, LinesLongerThanTheReaderGivesFollowTheArithmetic) {

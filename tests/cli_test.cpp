@@ -38,8 +38,8 @@ protected:
     // Runs the tool through the shell in the test folder. The arguments come after the
     // default redirections, so that their own redirections win.
     Outcome Cli(const std::string& arguments) const {
-        const std::string command = "cd '" + dir.string() + "' && '" QUORVEX_CLI
-                                    "' >stdout.txt 2>stderr.txt " + arguments;
+        const std::string command =
+            "cd '" + dir.string() + "' && '" QUORVEX_CLI "' >stdout.txt 2>stderr.txt " + arguments;
         const int raw = std::system(command.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir / "stdout.txt"),
                 ReadFile(dir / "stderr.txt")};
@@ -96,12 +96,9 @@ TEST_F(CliTest, ExitStatusAndWhatItSays) {
 TEST_F(CliTest, EverySpellingOfAGameAndEveryStreamGivesTheSameBytes) {
     const std::string expected = quorvex::TranscodeText(kText, quorvex::kEncrypt, 3);
     const char* spellings[] = {
-        "encrypt -g 3 in.txt out.txt",
-        "encrypt --game Carrowmere in.txt out.txt",
-        "encrypt -g cARROWMERE in.txt out.txt",
-        "encrypt -g 3 - out.txt < in.txt",
-        "encrypt -g 3 in.txt - > out.txt",
-        "encrypt -g 3 - - < in.txt > out.txt",
+        "encrypt -g 3 in.txt out.txt",          "encrypt --game Carrowmere in.txt out.txt",
+        "encrypt -g cARROWMERE in.txt out.txt", "encrypt -g 3 - out.txt < in.txt",
+        "encrypt -g 3 in.txt - > out.txt",      "encrypt -g 3 - - < in.txt > out.txt",
         "encrypt -g 3 - - < in.txt >> out.txt",
     };
     for (const char* arguments : spellings) {

@@ -39,17 +39,25 @@ TEST(TranscodeText, FollowsTheLineConventions) {
         {"empty input", "", ""},
         {"empty line", "\n", kCrLf},
         {"LF ends a line", "abc\n", Seg("abc") + kCrLf},
-        {"CR LF ends a line and is not counted", "abc\r\nxy\r\n", Seg("abc") + kCrLf + Seg("xy") + kCrLf},
+        {"CR LF ends a line and is not counted", "abc\r\nxy\r\n",
+         Seg("abc") + kCrLf + Seg("xy") + kCrLf},
         {"a lone CR is part of the line", "a\rb\n", Seg("a\rb") + kCrLf},
         {"only the CR next to the LF is the line end", "ab\r\r\n", Seg("ab\r") + kCrLf},
         {"last line without LF is kept", "abc\nlast", Seg("abc") + kCrLf + Seg("last") + kCrLf},
         {"a CR at the very end is a byte", "ab\r", Seg("ab\r") + kCrLf},
-        {"Ctrl-Z does not end the file", "a\x1A" "b\nc\n", Seg("a\x1A" "b") + kCrLf + Seg("c") + kCrLf},
-        {"zero byte is an ordinary byte", std::string("a\0b\n", 4), Seg(std::string("a\0b", 3)) + kCrLf},
+        {"Ctrl-Z does not end the file",
+         "a\x1A"
+         "b\nc\n",
+         Seg("a\x1A"
+             "b") +
+             kCrLf + Seg("c") + kCrLf},
+        {"zero byte is an ordinary byte", std::string("a\0b\n", 4),
+         Seg(std::string("a\0b", 3)) + kCrLf},
         {"an enciphered LF is stored as CR LF", lineToLf + "\n", Seg(lineToLf) + kCrLf},
         {"511 bytes are one segment", l511 + "\n", Seg(l511) + kCrLf},
         {"1,022 bytes are two full segments", l511 + l511 + "\r\n", Seg(l511) + Seg(l511) + kCrLf},
-        {"1,100 bytes are 511 + 511 + 78", l511 + l511 + l78 + "\n", Seg(l511) + Seg(l511) + Seg(l78) + kCrLf},
+        {"1,100 bytes are 511 + 511 + 78", l511 + l511 + l78 + "\n",
+         Seg(l511) + Seg(l511) + Seg(l78) + kCrLf},
         {"long last line without LF", l511 + l511, Seg(l511) + Seg(l511) + kCrLf},
         {"long line ending in CR at the end", l511 + "\r", Seg(l511) + Seg("\r") + kCrLf},
         {"512 bytes whose last is the CR of CR LF", l511 + "\r\n", Seg(l511) + kCrLf},
@@ -180,8 +188,8 @@ TEST(TranscodeStream, StopsAtTheFirstFailure) {
         int error;
     } cases[] = {
         {"endless input into a full disk", 1 << 30, 0, StreamStatus::WriteFailed, ENOSPC},
-        {"endless input into a disk that fills later", 1 << 30, 3 << 20,
-         StreamStatus::WriteFailed, ENOSPC},
+        {"endless input into a disk that fills later", 1 << 30, 3 << 20, StreamStatus::WriteFailed,
+         ENOSPC},
         {"read error after a few blocks", 0, 1u << 30, StreamStatus::ReadFailed, EIO},
     };
     for (const auto& c : cases) {

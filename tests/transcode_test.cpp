@@ -127,8 +127,8 @@ TEST_F(TranscodeFilesTest, ReportsEveryFailureAndNeverHarmsTheInput) {
          FileRole::Input},
         {"empty output path", in, "", kEncrypt, outputFails, RunOutcome::OpenFailed,
          FileRole::Output},
-        {"output is a folder", in, dir / "folder", kEncrypt, outputFails,
-         RunOutcome::OpenFailed, FileRole::Output},
+        {"output is a folder", in, dir / "folder", kEncrypt, outputFails, RunOutcome::OpenFailed,
+         FileRole::Output},
         {"output in a missing folder", in, dir / "none" / "out.txt", kEncrypt, outputFails,
          RunOutcome::OpenFailed, FileRole::Output},
         {"same path", in, in, kEncrypt, outputFails, RunOutcome::OpenFailed, FileRole::Output},
@@ -169,17 +169,17 @@ TEST_F(TranscodeFilesTest, ReportsEveryFailureAndNeverHarmsTheInput) {
 
 TEST_F(TranscodeFilesTest, SpecialFilesAreNeverTakenForTheSameFile) {
     RecordingSink sink;
-    EXPECT_FALSE(RunTranscode(FileRef::Path("/dev/null"), FileRef::Path("/dev/null"), kEncrypt,
-                              1, sink)
-                     .Failed());
+    EXPECT_FALSE(
+        RunTranscode(FileRef::Path("/dev/null"), FileRef::Path("/dev/null"), kEncrypt, 1, sink)
+            .Failed());
     EXPECT_EQ(sink.shown, Shown({messages::kStartEncrypt, messages::kCloseFiles}));
 }
 
 TEST_F(TranscodeFilesTest, TheDialogsRunEndsTheProcessWithStatusOneOnFailure) {
     RecordingSink sink;
-    EXPECT_EXIT(TranscodeFiles((dir / "missing").string(), (dir / "out").string(), kEncrypt, 0,
-                               sink),
-                ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT(
+        TranscodeFiles((dir / "missing").string(), (dir / "out").string(), kEncrypt, 0, sink),
+        ::testing::ExitedWithCode(1), "");
 }
 
 } // namespace

@@ -1,20 +1,24 @@
 #include "quorvex/cipher.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quorvex {
 
 namespace {
 
 constexpr bool IsPassThrough(unsigned char c) {
-    return std::find(PassThroughChars.begin(), PassThroughChars.end(), c) !=
-           PassThroughChars.end();
+    return std::find(PassThroughChars.begin(), PassThroughChars.end(), c) != PassThroughChars.end();
 }
 
 // Bytes 128 to 255 take part in the arithmetic as negative values.
-constexpr int SignedValue(unsigned char c) { return static_cast<signed char>(c); }
+constexpr int SignedValue(unsigned char c) {
+    return static_cast<signed char>(c);
+}
 
-constexpr unsigned char LowByte(int value) { return static_cast<unsigned char>(value & 0xFF); }
+constexpr unsigned char LowByte(int value) {
+    return static_cast<unsigned char>(value & 0xFF);
+}
 
 constexpr unsigned char EncryptByte(unsigned char c, int shift) {
     if (IsPassThrough(c))
@@ -34,27 +38,71 @@ constexpr unsigned char DecryptByte(unsigned char c, int shift) {
     return LowByte(t);
 }
 
-// One 256-entry table per shift turns the per-byte work of a line into a single lookup.
-using ByteTable = std::array<unsigned char, 256>;
-using ShiftTables = std::array<ByteTable, kMaxShift + 1>;
+// Sixteen bytes at a time, with the same arithmetic as EncryptByte and DecryptByte: a byte
+// wraps exactly when its signed value passes a limit that depends only on the shift, and
+// 8-bit sums wrap like the low 8 bits of the wider result.
+using Bytes = unsigned char __attribute__((vector_size(16)));
+using SignedBytes = signed char __attribute__((vector_size(16)));
+constexpr std::size_t kBlock = sizeof(Bytes);
 
-template <unsigned char (*Transform)(unsigned char, int)>
-constexpr ShiftTables MakeTables() {
-    ShiftTables tables{};
-    for (int shift = 0; shift <= kMaxShift; ++shift)
-        for (int c = 0; c < 256; ++c)
-            tables[shift][c] = Transform(static_cast<unsigned char>(c), shift);
-    return tables;
+bool Any(Bytes mask) {
+    std::uint64_t halves[2];
+    std::memcpy(halves, &mask, sizeof halves);
+    return (halves[0] | halves[1]) != 0;
 }
 
-constexpr ShiftTables kEncryptTables = MakeTables<EncryptByte>();
-constexpr ShiftTables kDecryptTables = MakeTables<DecryptByte>();
+// Tab and the six letters, which all lie at 0xE1 or above; text seldom holds either, so
+// the exact test runs only on blocks that have one.
+Bytes KeepPassThrough(Bytes c, Bytes moved) {
+    if (!Any(reinterpret_cast<Bytes>((c == PassThroughChars[0]) | (c >= 0xE1))))
+        return moved;
+    auto keep = c == PassThroughChars[0];
+    for (std::size_t i = 1; i < PassThroughChars.size(); ++i)
+        keep |= c == PassThroughChars[i];
+    const auto mask = reinterpret_cast<Bytes>(keep);
+    return (moved & ~mask) | (c & mask);
+}
 
-void ApplyTable(const ByteTable& table, const char* line, std::size_t length, char* out) {
-    const auto* in = reinterpret_cast<const unsigned char*>(line);
-    auto* dst = reinterpret_cast<unsigned char*>(out);
-    for (std::size_t i = 0; i < length; ++i)
-        dst[i] = table[in[i]];
+Bytes EncryptBlock(Bytes c, int shift) {
+    const auto limit = static_cast<signed char>(kAlphabetLast - shift);
+    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) > limit);
+    return KeepPassThrough(c, c + static_cast<unsigned char>(shift) - (wraps & kAlphabetSize));
+}
+
+Bytes DecryptBlock(Bytes c, int shift) {
+    const auto limit = static_cast<signed char>(kAlphabetFirst + shift);
+    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) < limit);
+    return KeepPassThrough(c, c - static_cast<unsigned char>(shift) + (wraps & kAlphabetSize));
+}
+
+Bytes Load(const char* p) {
+    Bytes b;
+    std::memcpy(&b, p, kBlock);
+    return b;
+}
+
+void Store(char* p, Bytes b) {
+    std::memcpy(p, &b, kBlock);
+}
+
+template <Bytes (*Block)(Bytes, int), unsigned char (*Byte)(unsigned char, int)>
+void TransformRun(const char* in, std::size_t length, int shift, char* out) {
+    std::size_t i = 0;
+    for (; i + kBlock <= length; i += kBlock)
+        Store(out + i, Block(Load(in + i), shift));
+    if (i == length)
+        return;
+    // The tail: one more block that ends with the line, unless it would read back bytes
+    // already written in place.
+    const auto from = reinterpret_cast<std::uintptr_t>(in);
+    const auto to = reinterpret_cast<std::uintptr_t>(out);
+    const bool apart = to + length <= from || from + length <= to;
+    if (length >= kBlock && apart) {
+        Store(out + length - kBlock, Block(Load(in + length - kBlock), shift));
+        return;
+    }
+    for (; i < length; ++i)
+        out[i] = static_cast<char>(Byte(static_cast<unsigned char>(in[i]), shift));
 }
 
 } // namespace
@@ -80,9 +128,13 @@ int LineShift(int reducedLength, GameSelection game) {
     return reducedLength - k;
 }
 
-unsigned char EncryptChar(unsigned char c, int shift) { return EncryptByte(c, shift); }
+unsigned char EncryptChar(unsigned char c, int shift) {
+    return EncryptByte(c, shift);
+}
 
-unsigned char DecryptChar(unsigned char c, int shift) { return DecryptByte(c, shift); }
+unsigned char DecryptChar(unsigned char c, int shift) {
+    return DecryptByte(c, shift);
+}
 
 void TransformLine(const char* line, std::size_t length, CipherMode mode, GameSelection game,
                    char* out) {
@@ -92,15 +144,17 @@ void TransformLine(const char* line, std::size_t length, CipherMode mode, GameSe
     }
     const int shift = LineShift(ReduceLineLength(length), game);
     if (shift >= 0 && shift <= kMaxShift) {
-        const ShiftTables& tables = mode == kEncrypt ? kEncryptTables : kDecryptTables;
-        ApplyTable(tables[static_cast<std::size_t>(shift)], line, length, out);
+        if (mode == kEncrypt)
+            TransformRun<EncryptBlock, EncryptByte>(line, length, shift, out);
+        else
+            TransformRun<DecryptBlock, DecryptByte>(line, length, shift, out);
         return;
     }
     // Only a line longer than any the run produces can get here.
     for (std::size_t i = 0; i < length; ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
-        out[i] = static_cast<char>(mode == kEncrypt ? EncryptChar(c, shift)
-                                                    : DecryptChar(c, shift));
+        out[i] =
+            static_cast<char>(mode == kEncrypt ? EncryptChar(c, shift) : DecryptChar(c, shift));
     }
 }
 

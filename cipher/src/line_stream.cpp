@@ -9,8 +9,8 @@ namespace quorvex {
 
 namespace {
 
-constexpr std::size_t kInputBlock = 256 * 1024;
-constexpr std::size_t kOutputBlock = 256 * 1024;
+constexpr std::size_t kInputBlock = 1024 * 1024;
+constexpr std::size_t kOutputBlock = 1024 * 1024;
 // Room for one segment in which every byte came out as LF, plus the CR LF line end.
 constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
 
@@ -90,7 +90,9 @@ ssize_t ReadRetrying(ByteSource& source, char* buffer, std::size_t capacity) {
     }
 }
 
-StreamResult Failure(StreamStatus status) { return {status, errno}; }
+StreamResult Failure(StreamStatus status) {
+    return {status, errno};
+}
 
 class StringSource : public ByteSource {
 public:
@@ -121,7 +123,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
                              GameSelection game) {
     LineWriter writer(sink, mode, game);
     std::vector<char> buffer(kInputBlock);
-    std::size_t held = 0; // unread bytes of the current line at the front of `buffer`
+    std::size_t held = 0;     // unread bytes of the current line at the front of `buffer`
     bool lineStarted = false; // segments of the current line are already written
 
     for (;;) {

@@ -15,7 +15,9 @@ namespace quorvex {
 
 namespace {
 
-std::string Describe(int error) { return std::generic_category().message(error); }
+std::string Describe(int error) {
+    return std::generic_category().message(error);
+}
 
 // A descriptor of the run: closed on scope exit unless the caller lent it.
 class RunFile {
@@ -60,7 +62,9 @@ Opened OpenFailure(std::string reason) {
     return result;
 }
 
-Opened OpenFailure(int error) { return OpenFailure(Describe(error)); }
+Opened OpenFailure(int error) {
+    return OpenFailure(Describe(error));
+}
 
 Opened Adopt(const FileRef& ref, int flags, mode_t mode) {
     const bool owned = ref.descriptor < 0;
@@ -82,8 +86,7 @@ Opened OpenInput(const FileRef& ref) {
 }
 
 bool SameRegularFile(const struct stat& a, const struct stat& b) {
-    return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // Truncation waits until the output is known not to be the input, which is then
@@ -133,8 +136,8 @@ private:
     int m_fd;
 };
 
-TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view message,
-                     FileRole role, std::string reason) {
+TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view message, FileRole role,
+                     std::string reason) {
     sink.Show(message);
     return {outcome, role, std::move(reason)};
 }
@@ -146,12 +149,14 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
     Opened in = OpenInput(input);
     sink.Show(messages::kInputOpening);
     if (in.Failed())
-        return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Input, in.failure);
+        return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Input,
+                    in.failure);
 
     Opened out = OpenOutput(output, in.status);
     sink.Show(messages::kOutputOpening);
     if (out.Failed())
-        return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Output, out.failure);
+        return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Output,
+                    out.failure);
 
     sink.Show(messages::kFilesOpen);
     if (mode != kEncrypt && mode != kDecrypt)

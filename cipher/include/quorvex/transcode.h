@@ -45,7 +45,7 @@ enum class FileRole { Input, Output };
 struct TranscodeResult {
     RunOutcome outcome = RunOutcome::Completed;
     FileRole role = FileRole::Input; // which file failed
-    std::string reason; // why, in the system's words
+    std::string reason;              // why, in the system's words
 
     bool Failed() const { return outcome != RunOutcome::Completed; }
 };
