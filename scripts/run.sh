@@ -3,6 +3,11 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" qt6-wayland
 build_project -DQUORVEX_BUILD_TESTS=OFF -DQUORVEX_BUILD_BENCH=OFF
-"$BUILD_DIR/cli/quorvex-cli" --help
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "quorvex needs a graphical desktop and none was found (DISPLAY and WAYLAND_DISPLAY are unset); $BUILD_DIR/cli/quorvex-cli works without one." >&2
+    exit 1
+fi
+exec "$BUILD_DIR/ui/quorvex"

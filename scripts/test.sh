@@ -5,6 +5,6 @@ source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev \
     xvfb xauth xdotool x11-utils
-build_project
+build_project -DQUORVEX_BUILD_TESTS=ON -DQUORVEX_BUILD_BENCH=ON
 cd "$BUILD_DIR"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+ctest --output-on-failure -j2
