@@ -23,8 +23,8 @@ PRINTABLE = bytes(range(32, 127))
 TO_PRINTABLE = bytes(PRINTABLE[b % 95] for b in range(256))
 
 
-def text_lines(path: Path, size: int, max_line: int) -> None:
-    """Printable lines of 0..max_line bytes with LF ends, `size` bytes in all."""
+def text_lines(path: Path, size: int, max_line: int, end: bytes = b"\n") -> None:
+    """Printable lines of 0..max_line bytes ending in `end`, `size` bytes in all."""
     rng = random.Random(size)
     with path.open("wb") as out:
         written = 0
@@ -35,7 +35,7 @@ def text_lines(path: Path, size: int, max_line: int) -> None:
                 length = rng.randint(0, max_line)
                 pieces.append(block[pos:pos + length])
                 pos += length
-            chunk = b"\n".join(pieces) + b"\n"
+            chunk = end.join(pieces) + end
             out.write(chunk)
             written += len(chunk)
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <vector>
+#include <memory>
 
 namespace quorvex {
 
@@ -17,7 +17,8 @@ constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
 class LineWriter {
 public:
     LineWriter(ByteSink& sink, CipherMode mode, GameSelection game)
-        : m_sink(sink), m_mode(mode), m_game(game), m_buffer(kOutputBlock + kWorstSegment) {}
+        : m_sink(sink), m_mode(mode), m_game(game),
+          m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
     // Cuts a line (or the front of one whose end is not read yet) into segments of
     // kMaxSegmentLength bytes, the remainder last.
@@ -43,18 +44,18 @@ public:
     bool Flush() {
         if (m_used == 0)
             return true;
-        const bool ok = m_sink.Write(m_buffer.data(), m_used);
+        const bool ok = m_sink.Write(m_buffer.get(), m_used);
         m_used = 0;
         return ok;
     }
 
 private:
-    bool Room() { return m_used + kWorstSegment <= m_buffer.size() || Flush(); }
+    bool Room() { return m_used + kWorstSegment <= kBufferSize || Flush(); }
 
     bool Segment(const char* data, std::size_t length) {
         if (!Room())
             return false;
-        char* out = m_buffer.data() + m_used;
+        char* out = m_buffer.get() + m_used;
         TransformLine(data, length, m_mode, m_game, out);
         m_used += StoreLineFeedsAsCrLf(out, length);
         return true;
@@ -78,7 +79,8 @@ private:
     ByteSink& m_sink;
     CipherMode m_mode;
     GameSelection m_game;
-    std::vector<char> m_buffer;
+    static constexpr std::size_t kBufferSize = kOutputBlock + kWorstSegment;
+    std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
 };
 
@@ -122,15 +124,16 @@ public:
 StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode,
                              GameSelection game) {
     LineWriter writer(sink, mode, game);
-    std::vector<char> buffer(kInputBlock);
+    // Left uninitialised: only bytes that were read are ever looked at.
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kInputBlock);
     std::size_t held = 0;     // unread bytes of the current line at the front of `buffer`
     bool lineStarted = false; // segments of the current line are already written
 
     for (;;) {
-        const ssize_t got = ReadRetrying(source, buffer.data() + held, buffer.size() - held);
+        const ssize_t got = ReadRetrying(source, buffer.get() + held, kInputBlock - held);
         if (got < 0)
             return Failure(StreamStatus::ReadFailed);
-        const char* begin = buffer.data();
+        const char* begin = buffer.get();
         const char* end = begin + held + static_cast<std::size_t>(got);
 
         if (got == 0) {
@@ -167,7 +170,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
             lineStarted = true;
         }
         held = static_cast<std::size_t>(end - begin);
-        std::memmove(buffer.data(), begin, held);
+        std::memmove(buffer.get(), begin, held);
     }
 }
 
