@@ -93,14 +93,27 @@ status_of "$app"
 status=$?
 [ "$status" -eq 0 ] || fail "Escape ended the program with status $status"
 
-# A missing input ends the program with status 1 after two messages.
-start_run "$work/missing.txt" "$work/never.txt"
-messages=$(answer_messages)
-status_of "$app"
-status=$?
-[ "$messages" -eq 2 ] || fail "expected 2 messages for a missing input, saw $messages"
-[ "$status" -eq 1 ] || fail "a missing input ended the program with status $status"
+# Failures end the program with status 1 right after their message, and leave the
+# input as it was. Columns: input, output, messages expected.
+mkdir "$work/folder"
+cp "$work/in.txt" "$work/keep.txt"
+passed=1
+while read -r input output expected; do
+    start_run "$work/$input" "$output"
+    messages=$(answer_messages)
+    status_of "$app"
+    status=$?
+    [ "$messages" -eq "$expected" ] || fail "$input -> $output: $messages messages, not $expected"
+    [ "$status" -eq 1 ] || fail "$input -> $output: status $status, not 1"
+    cmp -s "$work/in.txt" "$work/keep.txt" || fail "$input -> $output: the input changed"
+    grep -v XDG_RUNTIME_DIR "$work/stderr" | grep -q . && fail "unexpected output: $(cat "$work/stderr")"
+    passed=$((passed + 1))
+done <<CASES
+missing.txt $work/never.txt 2
+folder $work/never.txt 2
+in.txt $work/in.txt 3
+in.txt /dev/full 5
+CASES
 [ -e "$work/never.txt" ] && fail "a failed run created the output file"
-grep -v XDG_RUNTIME_DIR "$work/stderr" | grep -q . && fail "unexpected output: $(cat "$work/stderr")"
 
-echo "dialog end to end: 2 passed, 0 failed"
+echo "dialog end to end: $passed passed, 0 failed"
