@@ -1,25 +1,33 @@
-// quorvex-cli: the dialog's transcoding run, from a shell.
+// quorvex-cli: the dialog's transcoding run from a shell, and a guess at which game a
+// file belongs to.
 
 #include "quorvex/cipher.h"
+#include "quorvex/detect.h"
 #include "quorvex/transcode.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <iomanip>
 #include <iostream>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitNoPlausibleKey = 3;
 constexpr const char* kProgram = "quorvex-cli";
 constexpr const char* kUsage =
-    "Usage: quorvex-cli encrypt|decrypt --game GAME [--verbose] INPUT OUTPUT\n"
+    "Usage: quorvex-cli encrypt|decrypt (--game GAME | --offset K) [--verbose] [--quiet] "
+    "INPUT OUTPUT\n"
+    "       quorvex-cli detect [--any-offset] FILE\n"
     "Try 'quorvex-cli --help' for more information.\n";
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
@@ -71,6 +79,11 @@ std::string Describe(const quorvex::FileRef& file) {
     return file.descriptor >= 0 ? file.name : "'" + file.name + "'";
 }
 
+int Fail(const char* verb, const quorvex::FileRef& file, const std::string& reason) {
+    std::cerr << kProgram << ": " << verb << ' ' << Describe(file) << ": " << reason << '\n';
+    return kExitFailure;
+}
+
 const char* Verb(quorvex::RunOutcome outcome) {
     switch (outcome) {
     case quorvex::RunOutcome::ReadFailed:
@@ -84,19 +97,92 @@ const char* Verb(quorvex::RunOutcome outcome) {
 
 struct Arguments {
     std::string game;
+    std::optional<int> offset;
     bool verbose = false;
+    bool quiet = false;
+    bool anyOffset = false;
     std::string input;
     std::string output;
 };
 
 CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* description, Arguments& args) {
     CLI::App* command = app.add_subcommand(name, description);
-    command->add_option("-g,--game", args.game, "Game: " + GameChoices())->required();
+    CLI::Option* game = command->add_option("-g,--game", args.game, "Game: " + GameChoices());
+    command
+        ->add_option("--offset", args.offset,
+                     "Offset 0 to 94 of a game that is not in the list, in place of --game")
+        ->check(CLI::Range(0, quorvex::kAlphabetSize - 1))
+        ->excludes(game);
     command->add_flag("-v,--verbose", args.verbose, "Print every stage of the run to stderr");
+    command->add_flag("-q,--quiet", args.quiet,
+                      "Do not warn about bytes that will not decipher back as they were");
     command->add_option("INPUT", args.input, "File to read, or - for standard input")->required();
     command->add_option("OUTPUT", args.output, "File to write, or - for standard output")
         ->required();
     return command;
+}
+
+quorvex::CipherKey KeyOf(const Arguments& args) {
+    if (args.offset)
+        return quorvex::CipherKey::FromOffset(*args.offset);
+    if (args.game.empty())
+        throw CLI::RequiredError("--game or --offset");
+    const std::optional<quorvex::GameSelection> game = ParseGame(args.game);
+    if (!game)
+        throw CLI::ValidationError("--game", "unknown game '" + args.game + "'; choose one of " +
+                                                 GameChoices());
+    return *game;
+}
+
+void WarnAboutLossyBytes(const quorvex::TranscodeResult& result, const quorvex::FileRef& input) {
+    std::cerr << kProgram << ": warning: " << result.lossyBytes << " byte"
+              << (result.lossyBytes == 1 ? "" : "s") << " of " << Describe(input)
+              << " will not decipher back as they were, the first on line " << result.firstLossyLine
+              << " (only printable ASCII, tab and the Latin-1 letters ä ö ü á ó í come back)\n";
+}
+
+int Run(const Arguments& args, quorvex::CipherMode mode, quorvex::CipherKey key) {
+    StderrSink sink(args.verbose);
+    const quorvex::FileRef input = Input(args.input);
+    const quorvex::FileRef output = Output(args.output);
+    const quorvex::TranscodeResult result = quorvex::RunTranscode(input, output, mode, key, sink);
+    if (result.Failed())
+        return Fail(Verb(result.outcome), result.role == quorvex::FileRole::Input ? input : output,
+                    result.reason);
+    if (mode == quorvex::kEncrypt && result.lossyBytes > 0 && !args.quiet)
+        WarnAboutLossyBytes(result, input);
+    return 0;
+}
+
+int DetectGame(const Arguments& args) {
+    const quorvex::FileRef file = Input(args.input);
+    std::FILE* stream = file.descriptor >= 0 ? stdin : std::fopen(file.name.c_str(), "rb");
+    if (!stream)
+        return Fail("cannot open", file, std::generic_category().message(errno));
+    std::string sample(quorvex::kDetectSampleBytes, '\0');
+    sample.resize(std::fread(sample.data(), 1, sample.size(), stream));
+    const bool readError = std::ferror(stream) != 0;
+    const int error = errno;
+    const bool whole = std::fgetc(stream) == EOF;
+    if (stream != stdin)
+        std::fclose(stream);
+    if (readError)
+        return Fail("cannot read", file, std::generic_category().message(error));
+
+    const quorvex::Detection detection =
+        quorvex::Detect(whole ? std::string_view(sample) : quorvex::WholeLines(sample),
+                        args.anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
+    for (const quorvex::RankedCandidate& candidate : detection.ranked)
+        std::cout << std::left << std::setw(12) << candidate.name << std::right << std::fixed
+                  << std::setprecision(1) << std::setw(5) << candidate.score << '\n';
+    if (!detection.plausible) {
+        std::cout << "no " << (args.anyOffset ? "offset" : "game") << " gives plausible text\n";
+        return kExitNoPlausibleKey;
+    }
+    if (detection.uncertain)
+        std::cout << "uncertain: " << detection.ranked[1].name << " comes close to "
+                  << detection.ranked[0].name << '\n';
+    return 0;
 }
 
 } // namespace
@@ -108,14 +194,17 @@ int main(int argc, char** argv) {
     Arguments args;
     CLI::App* encrypt = AddRunCommand(app, "encrypt", "Encipher INPUT into OUTPUT", args);
     AddRunCommand(app, "decrypt", "Decipher INPUT into OUTPUT", args);
+    CLI::App* detect = app.add_subcommand(
+        "detect", "Tell which game FILE was enciphered for, from its first 256 KiB");
+    detect->add_flag("--any-offset", args.anyOffset,
+                     "Rank all 95 offsets instead of the four games");
+    detect->add_option("FILE", args.input, "Enciphered file, or - for standard input")->required();
 
-    std::optional<quorvex::GameSelection> game;
+    std::optional<quorvex::CipherKey> key;
     try {
         app.parse(argc, argv);
-        game = ParseGame(args.game);
-        if (!game)
-            throw CLI::ValidationError("--game", "unknown game '" + args.game +
-                                                     "'; choose one of " + GameChoices());
+        if (!detect->parsed())
+            key = KeyOf(args);
     } catch (const CLI::Success& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
@@ -123,15 +212,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    const quorvex::CipherMode mode = encrypt->parsed() ? quorvex::kEncrypt : quorvex::kDecrypt;
-    StderrSink sink(args.verbose);
-    const quorvex::FileRef input = Input(args.input);
-    const quorvex::FileRef output = Output(args.output);
-    const quorvex::TranscodeResult result = quorvex::RunTranscode(input, output, mode, *game, sink);
-    if (!result.Failed())
-        return 0;
-    const quorvex::FileRef& failed = result.role == quorvex::FileRole::Input ? input : output;
-    std::cerr << kProgram << ": " << Verb(result.outcome) << ' ' << Describe(failed) << ": "
-              << result.reason << '\n';
-    return kExitFailure;
+    if (detect->parsed())
+        return DetectGame(args);
+    return Run(args, encrypt->parsed() ? quorvex::kEncrypt : quorvex::kDecrypt, *key);
 }

@@ -172,3 +172,47 @@ TEST(TransformLine, LinesLongerThanTheReaderGivesFollowTheArithmetic) {
 
 } // namespace
 } // namespace quorvex
+
+namespace quorvex {
+namespace {
+
+TEST(CipherKey, AnOffsetActsLikeTheGameWithThatOffset) {
+    for (GameSelection game = 0; game < 4; ++game) {
+        const CipherKey byOffset = CipherKey::FromOffset(GameOffsets[game]);
+        for (int r = 0; r <= 95; ++r)
+            ASSERT_EQ(LineShift(r, byOffset), LineShift(r, game));
+    }
+    EXPECT_EQ(LineShift(95, CipherKey::FromOffset(0)), 95); // the one shift of 95
+    EXPECT_EQ(LineShift(94, CipherKey::FromOffset(0)), 94);
+    EXPECT_EQ(LineShift(40, CipherKey::FromOffset(94)), 41);
+    for (int outside : {-1, 95, 1000})
+        EXPECT_FALSE(CipherKey::FromOffset(outside).Offset()) << outside;
+}
+
+TEST(CountLossyBytes, CountsWhatARoundTripWouldNotGiveBack) {
+    const std::string printable = Printable(200);
+    const struct {
+        const char* what;
+        std::string text;
+        std::size_t lossy;
+    } cases[] = {
+        {"nothing", "", 0},
+        {"printable text", printable, 0},
+        {"tab and the six letters", "\t\xE4\xF6\xFC\xE1\xF3\xED", 0},
+        {"a control byte",
+         "a\x01"
+         "b",
+         1},
+        {"DEL", "\x7F", 1},
+        {"UTF-8 a-umlaut is two lossy bytes", "\xC3\xA4", 2},
+        {"a lone CR", "a\rb", 1},
+        {"in a block and in the tail",
+         printable.substr(0, 20) + "\x80" + printable.substr(0, 40) + "\x1B", 2},
+        {"every high byte but the six letters", std::string("\x80\xE0\xE4\xFF", 4), 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CountLossyBytes(c.text), c.lossy) << c.what;
+}
+
+} // namespace
+} // namespace quorvex

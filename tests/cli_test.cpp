@@ -111,3 +111,58 @@ TEST_F(CliTest, EverySpellingOfAGameAndEveryStreamGivesTheSameBytes) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(CliTest, OffsetsDetectionAndLossyBytes) {
+    const std::string prose = "Meet me at the harbour when the moon is high, and bring the map.\n"
+                              "The captain will not wait for anyone, not even for you.\n"
+                              "If the guards ask, tell them you are a fisherman from the north.\n";
+    std::ofstream(dir / "prose.txt", std::ios::binary) << prose;
+    std::ofstream(dir / "utf8.txt", std::ios::binary) << "plain\nGr\xC3\xBC\xC3\x9F"
+                                                         "e\x01\n";
+    ASSERT_EQ(Cli("encrypt -g Ostrand prose.txt ostrand.txt").status, 0);
+    ASSERT_EQ(Cli("encrypt --offset 50 prose.txt offset50.txt").status, 0);
+    const std::string warning = "warning: 5 bytes of 'utf8.txt' will not decipher back as they "
+                                "were, the first on line 2";
+    const struct {
+        const char* arguments;
+        int status;
+        std::string stdoutStarts;
+        std::string stderrHas;
+        bool silent;
+    } cases[] = {
+        {"detect ostrand.txt", 0, "Ostrand", "", true},
+        {"detect - < ostrand.txt", 0, "Ostrand", "", true},
+        {"detect offset50.txt", 3, "", "", true},
+        {"detect --any-offset offset50.txt", 0, "offset 50", "", true},
+        {"detect prose.txt", 3, "", "", true},
+        {"detect missing.txt", 1, "", "cannot open 'missing.txt'", false},
+        {"detect", 2, "", "Usage:", false},
+        {"encrypt --offset 95 prose.txt x.txt", 2, "", "Usage:", false},
+        {"encrypt --offset 5 -g 0 prose.txt x.txt", 2, "", "Usage:", false},
+        {"encrypt utf8.txt out.txt", 2, "", "--game or --offset", false},
+        {"encrypt -g 1 utf8.txt out.txt", 0, "", warning, false},
+        {"encrypt -g 1 --quiet utf8.txt out.txt", 0, "", "", true},
+        {"decrypt -g 1 utf8.txt out.txt", 0, "", "", true},
+    };
+    for (const auto& c : cases) {
+        const Outcome got = Cli(c.arguments);
+        EXPECT_EQ(got.status, c.status) << c.arguments << "\n" << got.err;
+        EXPECT_EQ(got.out.rfind(c.stdoutStarts, 0), 0u) << c.arguments << "\n" << got.out;
+        EXPECT_NE(got.err.find(c.stderrHas), std::string::npos) << c.arguments << "\n" << got.err;
+        if (c.silent) {
+            EXPECT_EQ(got.err, "") << c.arguments;
+        }
+    }
+    // The warning changes nothing that is written; an offset equal to a game's is that game.
+    EXPECT_EQ(ReadFile(dir / "out.txt"),
+              quorvex::TranscodeText(ReadFile(dir / "utf8.txt"), quorvex::kDecrypt, 1));
+    ASSERT_EQ(Cli("encrypt --offset " + std::to_string(quorvex::GameOffsets[2]) +
+                  " prose.txt by-offset.txt")
+                  .status,
+              0);
+    EXPECT_EQ(ReadFile(dir / "by-offset.txt"), ReadFile(dir / "ostrand.txt"));
+}
+
+} // namespace

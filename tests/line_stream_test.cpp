@@ -150,6 +150,28 @@ TEST(TranscodeStream, ReadBoundariesDoNotMoveLineEndsOrSegments) {
         ASSERT_EQ(Trickled(input, seed), TranscodeText(input, kDecrypt, 3)) << "seed " << seed;
 }
 
+TEST(TranscodeStream, CountsTheBytesThatWillNotComeBack) {
+    const struct {
+        const char* what;
+        std::string input;
+        std::uint64_t lossy;
+        std::uint64_t firstLine;
+    } cases[] = {
+        {"clean text with both line ends", "plain\r\ntext\t\xE4\n", 0, 0},
+        {"a control byte on line 3", "a\nb\nc\x01\x02\n\x03", 3, 3},
+        {"a lone CR, not the CR of CR LF", "ok\r\nlone\rcr\n", 1, 2},
+        {"UTF-8 on the first line", "gr\xC3\xBC\xC3\x9F\n", 4, 1},
+        {"in the second segment of a long line", "x\n" + Text(600) + "\x7F\n", 1, 2},
+    };
+    for (const auto& c : cases) {
+        TricklingSource source(c.input, 1, {c.input.size()});
+        StringSink sink;
+        const StreamResult result = TranscodeStream(source, sink, kEncrypt, kGame);
+        EXPECT_EQ(result.lossyBytes, c.lossy) << c.what;
+        EXPECT_EQ(result.firstLossyLine, c.firstLine) << c.what;
+    }
+}
+
 class EndlessSource : public ByteSource {
 public:
     ssize_t Read(char* buffer, std::size_t capacity) override {

@@ -11,6 +11,10 @@ constexpr bool IsPassThrough(unsigned char c) {
     return std::find(PassThroughChars.begin(), PassThroughChars.end(), c) != PassThroughChars.end();
 }
 
+constexpr bool IsPrintable(unsigned char c) {
+    return c >= kAlphabetFirst && c <= kAlphabetLast;
+}
+
 // Bytes 128 to 255 take part in the arithmetic as negative values.
 constexpr int SignedValue(unsigned char c) {
     return static_cast<signed char>(c);
@@ -53,13 +57,21 @@ bool Any(Bytes mask) {
 
 // Tab and the six letters, which all lie at 0xE1 or above; text seldom holds either, so
 // the exact test runs only on blocks that have one.
-Bytes KeepPassThrough(Bytes c, Bytes moved) {
-    if (!Any(reinterpret_cast<Bytes>((c == PassThroughChars[0]) | (c >= 0xE1))))
-        return moved;
+bool MayHavePassThrough(Bytes c) {
+    return Any(reinterpret_cast<Bytes>((c == PassThroughChars[0]) | (c >= 0xE1)));
+}
+
+Bytes PassThroughMask(Bytes c) {
     auto keep = c == PassThroughChars[0];
     for (std::size_t i = 1; i < PassThroughChars.size(); ++i)
         keep |= c == PassThroughChars[i];
-    const auto mask = reinterpret_cast<Bytes>(keep);
+    return reinterpret_cast<Bytes>(keep);
+}
+
+Bytes KeepPassThrough(Bytes c, Bytes moved) {
+    if (!MayHavePassThrough(c))
+        return moved;
+    const Bytes mask = PassThroughMask(c);
     return (moved & ~mask) | (c & mask);
 }
 
@@ -117,10 +129,27 @@ int ReduceLineLength(std::size_t length) {
     return static_cast<int>(r);
 }
 
-int LineShift(int reducedLength, GameSelection game) {
-    if (game < 0 || game >= static_cast<GameSelection>(GameOffsets.size()))
+CipherKey::CipherKey(GameSelection game) {
+    if (game >= 0 && game < static_cast<GameSelection>(GameOffsets.size()))
+        m_offset = GameOffsets[static_cast<std::size_t>(game)];
+}
+
+CipherKey CipherKey::FromOffset(int offset) {
+    CipherKey key;
+    if (offset >= 0 && offset < kAlphabetSize)
+        key.m_offset = offset;
+    return key;
+}
+
+std::optional<int> CipherKey::Offset() const {
+    return m_offset < 0 ? std::nullopt : std::optional<int>(m_offset);
+}
+
+int LineShift(int reducedLength, CipherKey key) {
+    const std::optional<int> offset = key.Offset();
+    if (!offset)
         return 0;
-    const int k = GameOffsets[static_cast<std::size_t>(game)];
+    const int k = *offset;
     if (reducedLength == k)
         return 0;
     if (reducedLength < k)
@@ -136,13 +165,13 @@ unsigned char DecryptChar(unsigned char c, int shift) {
     return DecryptByte(c, shift);
 }
 
-void TransformLine(const char* line, std::size_t length, CipherMode mode, GameSelection game,
+void TransformLine(const char* line, std::size_t length, CipherMode mode, CipherKey key,
                    char* out) {
     if (mode != kEncrypt && mode != kDecrypt) {
         std::copy(line, line + length, out);
         return;
     }
-    const int shift = LineShift(ReduceLineLength(length), game);
+    const int shift = LineShift(ReduceLineLength(length), key);
     if (shift >= 0 && shift <= kMaxShift) {
         if (mode == kEncrypt)
             TransformRun<EncryptBlock, EncryptByte>(line, length, shift, out);
@@ -158,10 +187,31 @@ void TransformLine(const char* line, std::size_t length, CipherMode mode, GameSe
     }
 }
 
-std::string TransformLine(std::string_view line, CipherMode mode, GameSelection game) {
+std::string TransformLine(std::string_view line, CipherMode mode, CipherKey key) {
     std::string out(line.size(), '\0');
-    TransformLine(line.data(), line.size(), mode, game, out.data());
+    TransformLine(line.data(), line.size(), mode, key, out.data());
     return out;
+}
+
+std::size_t CountLossyBytes(std::string_view text) {
+    std::size_t lossy = 0;
+    std::size_t i = 0;
+    for (; i + kBlock <= text.size(); i += kBlock) {
+        const Bytes c = Load(text.data() + i);
+        const auto s = reinterpret_cast<SignedBytes>(c);
+        const auto printable =
+            reinterpret_cast<Bytes>((s >= kAlphabetFirst) & (s <= kAlphabetLast));
+        if (!Any(~printable))
+            continue;
+        const Bytes kept = MayHavePassThrough(c) ? printable | PassThroughMask(c) : printable;
+        for (std::size_t b = 0; b < kBlock; ++b)
+            lossy += kept[b] == 0;
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        lossy += !(IsPrintable(c) || IsPassThrough(c));
+    }
+    return lossy;
 }
 
 } // namespace quorvex

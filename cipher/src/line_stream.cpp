@@ -16,8 +16,8 @@ constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
 
 class LineWriter {
 public:
-    LineWriter(ByteSink& sink, CipherMode mode, GameSelection game)
-        : m_sink(sink), m_mode(mode), m_game(game),
+    LineWriter(ByteSink& sink, CipherMode mode, CipherKey key)
+        : m_sink(sink), m_mode(mode), m_key(key),
           m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
 
     // Cuts a line (or the front of one whose end is not read yet) into segments of
@@ -38,7 +38,14 @@ public:
             return false;
         m_buffer[m_used++] = '\r';
         m_buffer[m_used++] = '\n';
+        ++m_lines;
         return true;
+    }
+
+    // How the run ended, with what the writer saw of the input. Reads errno first.
+    StreamResult Result(StreamStatus status) const {
+        const int error = status == StreamStatus::Completed ? 0 : errno;
+        return {status, error, m_lossyBytes, m_firstLossyLine};
     }
 
     bool Flush() {
@@ -55,8 +62,13 @@ private:
     bool Segment(const char* data, std::size_t length) {
         if (!Room())
             return false;
+        if (const std::size_t lossy = CountLossyBytes({data, length}); lossy > 0) {
+            if (m_lossyBytes == 0)
+                m_firstLossyLine = m_lines + 1;
+            m_lossyBytes += lossy;
+        }
         char* out = m_buffer.get() + m_used;
-        TransformLine(data, length, m_mode, m_game, out);
+        TransformLine(data, length, m_mode, m_key, out);
         m_used += StoreLineFeedsAsCrLf(out, length);
         return true;
     }
@@ -78,7 +90,10 @@ private:
 
     ByteSink& m_sink;
     CipherMode m_mode;
-    GameSelection m_game;
+    CipherKey m_key;
+    std::uint64_t m_lines = 0;
+    std::uint64_t m_lossyBytes = 0;
+    std::uint64_t m_firstLossyLine = 0;
     static constexpr std::size_t kBufferSize = kOutputBlock + kWorstSegment;
     std::unique_ptr<char[]> m_buffer;
     std::size_t m_used = 0;
@@ -90,10 +105,6 @@ ssize_t ReadRetrying(ByteSource& source, char* buffer, std::size_t capacity) {
         if (n >= 0 || errno != EINTR)
             return n;
     }
-}
-
-StreamResult Failure(StreamStatus status) {
-    return {status, errno};
 }
 
 class StringSource : public ByteSource {
@@ -121,9 +132,8 @@ public:
 
 } // namespace
 
-StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode,
-                             GameSelection game) {
-    LineWriter writer(sink, mode, game);
+StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode, CipherKey key) {
+    LineWriter writer(sink, mode, key);
     // Left uninitialised: only bytes that were read are ever looked at.
     const auto buffer = std::make_unique_for_overwrite<char[]>(kInputBlock);
     std::size_t held = 0;     // unread bytes of the current line at the front of `buffer`
@@ -132,7 +142,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
     for (;;) {
         const ssize_t got = ReadRetrying(source, buffer.get() + held, kInputBlock - held);
         if (got < 0)
-            return Failure(StreamStatus::ReadFailed);
+            return writer.Result(StreamStatus::ReadFailed);
         const char* begin = buffer.get();
         const char* end = begin + held + static_cast<std::size_t>(got);
 
@@ -141,10 +151,10 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
             if ((end > begin || lineStarted) &&
                 !(writer.Segments(begin, static_cast<std::size_t>(end - begin)) &&
                   writer.LineEnd()))
-                return Failure(StreamStatus::WriteFailed);
+                return writer.Result(StreamStatus::WriteFailed);
             if (!writer.Flush())
-                return Failure(StreamStatus::WriteFailed);
-            return {};
+                return writer.Result(StreamStatus::WriteFailed);
+            return writer.Result(StreamStatus::Completed);
         }
 
         while (const auto* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin))) {
@@ -152,7 +162,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
             if (length > 0 && lf[-1] == '\r')
                 --length;
             if (!(writer.Segments(begin, length) && writer.LineEnd()))
-                return Failure(StreamStatus::WriteFailed);
+                return writer.Result(StreamStatus::WriteFailed);
             begin = lf + 1;
             lineStarted = false;
         }
@@ -165,7 +175,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
         const std::size_t ready = known - known % kMaxSegmentLength;
         if (ready > 0) {
             if (!writer.Segments(begin, ready))
-                return Failure(StreamStatus::WriteFailed);
+                return writer.Result(StreamStatus::WriteFailed);
             begin += ready;
             lineStarted = true;
         }
@@ -174,10 +184,10 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
     }
 }
 
-std::string TranscodeText(std::string_view input, CipherMode mode, GameSelection game) {
+std::string TranscodeText(std::string_view input, CipherMode mode, CipherKey key) {
     StringSource source(input);
     StringSink sink;
-    TranscodeStream(source, sink, mode, game);
+    TranscodeStream(source, sink, mode, key);
     return std::move(sink.text);
 }
 

@@ -145,7 +145,7 @@ TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view mes
 } // namespace
 
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
-                             GameSelection game, MessageSink& sink) {
+                             CipherKey key, MessageSink& sink) {
     Opened in = OpenInput(input);
     sink.Show(messages::kInputOpening);
     if (in.Failed())
@@ -165,7 +165,7 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
     sink.Show(mode == kEncrypt ? messages::kStartEncrypt : messages::kStartDecrypt);
     FdSource source(in.file.fd());
     FdSink target(out.file.fd());
-    const StreamResult stream = TranscodeStream(source, target, mode, game);
+    const StreamResult stream = TranscodeStream(source, target, mode, key);
     if (stream.status == StreamStatus::ReadFailed)
         return Fail(sink, RunOutcome::ReadFailed, messages::kReadFailed, FileRole::Input,
                     Describe(stream.error));
@@ -183,7 +183,10 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
                     Describe(error));
     if (mode == kEncrypt)
         sink.Show(messages::kCloseFiles);
-    return {};
+    TranscodeResult done;
+    done.lossyBytes = stream.lossyBytes;
+    done.firstLossyLine = stream.firstLossyLine;
+    return done;
 }
 
 void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,15 +36,34 @@ inline constexpr std::array<std::string_view, 4> GameNames{"Tarnholm", "Velmire"
 inline constexpr std::array<unsigned char, 7> PassThroughChars{0x09, 0xE4, 0xF6, 0xFC,
                                                                0xE1, 0xF3, 0xED};
 
+// What a line's length is compared with: the offset of one of the games, any offset
+// 0 to 94 for a game the program does not list, or none, under which every shift is 0.
+class CipherKey {
+public:
+    // Every game selection names a key; one outside 0 to 3 names the key without offset.
+    CipherKey(GameSelection game); // NOLINT(google-explicit-constructor)
+    // An offset outside 0 to 94 gives the key without offset.
+    static CipherKey FromOffset(int offset);
+
+    std::optional<int> Offset() const;
+
+private:
+    CipherKey() = default;
+    int m_offset = -1;
+};
+
 int ReduceLineLength(std::size_t length);
-int LineShift(int reducedLength, GameSelection game);
+int LineShift(int reducedLength, CipherKey key);
 unsigned char EncryptChar(unsigned char c, int shift);
 unsigned char DecryptChar(unsigned char c, int shift);
 
 // Writes `length` transformed bytes of `line` to `out`. Mode 0 enciphers, mode 1
 // deciphers; any other mode copies the line unchanged.
-void TransformLine(const char* line, std::size_t length, CipherMode mode, GameSelection game,
-                   char* out);
-std::string TransformLine(std::string_view line, CipherMode mode, GameSelection game);
+void TransformLine(const char* line, std::size_t length, CipherMode mode, CipherKey key, char* out);
+std::string TransformLine(std::string_view line, CipherMode mode, CipherKey key);
+
+// How many bytes of `text` would not come back from a round trip: all but printable
+// ASCII and PassThroughChars.
+std::size_t CountLossyBytes(std::string_view text);
 
 } // namespace quorvex

@@ -7,6 +7,7 @@
 #include "quorvex/cipher.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -37,14 +38,17 @@ enum class StreamStatus { Completed, ReadFailed, WriteFailed };
 struct StreamResult {
     StreamStatus status = StreamStatus::Completed;
     int error = 0; // errno of the failed read or write
+    // Bytes of the input that a round trip would not give back (see CountLossyBytes),
+    // and the first line, counted from 1, that holds one.
+    std::uint64_t lossyBytes = 0;
+    std::uint64_t firstLossyLine = 0;
 };
 
 // Reads `source` to its end and writes every line, transformed, to `sink`, stopping at
 // the first failed read or write. Memory use does not depend on the input.
-StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode,
-                             GameSelection game);
+StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode, CipherKey key);
 
 // The same conversion on a string held in memory.
-std::string TranscodeText(std::string_view input, CipherMode mode, GameSelection game);
+std::string TranscodeText(std::string_view input, CipherMode mode, CipherKey key);
 
 } // namespace quorvex

@@ -5,6 +5,7 @@
 
 #include "quorvex/cipher.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -46,13 +47,17 @@ struct TranscodeResult {
     RunOutcome outcome = RunOutcome::Completed;
     FileRole role = FileRole::Input; // which file failed
     std::string reason;              // why, in the system's words
+    // Of a completed run: bytes a round trip would not give back, and the first line
+    // (from 1) holding one.
+    std::uint64_t lossyBytes = 0;
+    std::uint64_t firstLossyLine = 0;
 
     bool Failed() const { return outcome != RunOutcome::Completed; }
 };
 
 // Performs one run and reports how it ended; never ends the process.
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
-                             GameSelection game, MessageSink& sink);
+                             CipherKey key, MessageSink& sink);
 
 // The dialog's run: a failure, once its message is acknowledged, ends the process with
 // exit status 1.
