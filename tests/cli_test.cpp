@@ -142,8 +142,8 @@ TEST_F(CliTest, OffsetsDetectionAndLossyBytes) {
         {"encrypt --offset 95 prose.txt x.txt", 2, "", "Usage:", false},
         {"encrypt --offset 5 -g 0 prose.txt x.txt", 2, "", "Usage:", false},
         {"encrypt utf8.txt out.txt", 2, "", "--game or --offset", false},
-        {"encrypt -g 1 utf8.txt out.txt", 0, "", warning, false},
-        {"encrypt -g 1 --quiet utf8.txt out.txt", 0, "", "", true},
+        {"encrypt -g 1 utf8.txt warned.txt", 0, "", warning, false},
+        {"encrypt -g 1 --quiet utf8.txt quiet.txt", 0, "", "", true},
         {"decrypt -g 1 utf8.txt out.txt", 0, "", "", true},
     };
     for (const auto& c : cases) {
@@ -156,8 +156,10 @@ TEST_F(CliTest, OffsetsDetectionAndLossyBytes) {
         }
     }
     // The warning changes nothing that is written; an offset equal to a game's is that game.
-    EXPECT_EQ(ReadFile(dir / "out.txt"),
-              quorvex::TranscodeText(ReadFile(dir / "utf8.txt"), quorvex::kDecrypt, 1));
+    const std::string enciphered =
+        quorvex::TranscodeText(ReadFile(dir / "utf8.txt"), quorvex::kEncrypt, 1);
+    EXPECT_EQ(ReadFile(dir / "warned.txt"), enciphered);
+    EXPECT_EQ(ReadFile(dir / "quiet.txt"), enciphered);
     ASSERT_EQ(Cli("encrypt --offset " + std::to_string(quorvex::GameOffsets[2]) +
                   " prose.txt by-offset.txt")
                   .status,
