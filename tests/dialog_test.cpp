@@ -5,12 +5,14 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -371,6 +373,58 @@ private slots:
         MenuAction(dlg, "ID_INFO_EXIT")->trigger();
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QCOMPARE(dlg.m_strOutput, QStringLiteral("typed.txt"));
+    }
+
+    void droppedFileNamesTheInput_data() {
+        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<bool>("taken");
+        QTest::addColumn<QString>("input");
+        const QString file = QDir::temp().filePath("quorvex-drop-test.txt");
+        const QString other = QDir::temp().filePath("quorvex-drop-other.txt");
+        QTest::newRow("a file") << QList<QUrl>{QUrl::fromLocalFile(file)} << true << file;
+        QTest::newRow("several files: the first")
+            << QList<QUrl>{QUrl::fromLocalFile(file), QUrl::fromLocalFile(other)} << true << file;
+        QTest::newRow("a folder") << QList<QUrl>{QUrl::fromLocalFile(QDir::tempPath())} << false
+                                  << "typed.txt";
+        QTest::newRow("a web address")
+            << QList<QUrl>{QUrl("https://example.org/a.txt")} << false << "typed.txt";
+        QTest::newRow("a file that is not there")
+            << QList<QUrl>{QUrl::fromLocalFile(QDir::temp().filePath("quorvex-none.txt"))} << false
+            << "typed.txt";
+        QTest::newRow("text, no file") << QList<QUrl>{} << false << "typed.txt";
+    }
+
+    void droppedFileNamesTheInput() {
+        QFETCH(QList<QUrl>, urls);
+        QFETCH(bool, taken);
+        QFETCH(QString, input);
+        for (const char* name : {"quorvex-drop-test.txt", "quorvex-drop-other.txt"}) {
+            QFile file(QDir::temp().filePath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        QuorvexDlg dlg;
+        ShowActive(dlg);
+        Control<QLineEdit>(dlg, "IDC_INPUT_FILE")->setText("typed.txt");
+        Control<QLineEdit>(dlg, "IDC_OUTPUT_FILE")->setText("out.txt");
+        QVERIFY(!Control<QLineEdit>(dlg, "IDC_INPUT_FILE")->acceptDrops());
+        QVERIFY(!Control<QLineEdit>(dlg, "IDC_OUTPUT_FILE")->acceptDrops());
+
+        QMimeData data;
+        if (urls.isEmpty())
+            data.setText("just some text");
+        else
+            data.setUrls(urls);
+        const QPoint over = Control<QLineEdit>(dlg, "IDC_OUTPUT_FILE")->geometry().center();
+        QDragEnterEvent enter(over, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &enter);
+        QCOMPARE(enter.isAccepted(), taken);
+        QDropEvent drop(QPointF(over), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &drop);
+
+        QCOMPARE(Control<QLineEdit>(dlg, "IDC_INPUT_FILE")->text(), input);
+        QCOMPARE(Control<QLineEdit>(dlg, "IDC_OUTPUT_FILE")->text(), QStringLiteral("out.txt"));
+        QCOMPARE(Checked(dlg), QStringLiteral("101000"));
+        QVERIFY(dlg.m_strInput.isEmpty());
     }
 
     void aboutBoxClosesEveryWay_data() {

@@ -8,6 +8,8 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -15,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
 
 // Resources compiled into a static library must be registered by hand, at global scope.
@@ -53,6 +56,19 @@ void NumberInTemplateOrder(QButtonGroup& group, std::initializer_list<QAbstractB
     int index = 0;
     for (QAbstractButton* button : buttons)
         group.setId(button, index++);
+}
+
+// The first of the dropped items, when it is a local file that is not a folder.
+std::optional<QString> DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return std::nullopt;
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const QFileInfo file(url.toLocalFile());
+    if (!file.exists() || file.isDir())
+        return std::nullopt;
+    return file.absoluteFilePath();
 }
 
 // The run's message channel. Between two messages the run works without returning to
@@ -112,6 +128,11 @@ QuorvexDlg::QuorvexDlg(QWidget* parent)
     NumberInTemplateOrder(*ui->gameGroup,
                           {ui->IDC_GAME1, ui->IDC_GAME2, ui->IDC_GAME3, ui->IDC_GAME4});
     LayOut();
+    // A file dropped anywhere names the input; the boxes take no drops of their own, so a
+    // stray drop can never name a file to overwrite.
+    setAcceptDrops(true);
+    ui->IDC_INPUT_FILE->setAcceptDrops(false);
+    ui->IDC_OUTPUT_FILE->setAcceptDrops(false);
 
     connect(ui->IDC_EXECUTE, &QPushButton::clicked, this, &QuorvexDlg::OnExecute);
     connect(ui->IDC_EXIT, &QPushButton::clicked, this, &QuorvexDlg::OnExit);
@@ -170,6 +191,19 @@ void QuorvexDlg::changeEvent(QEvent* event) {
         LayOut();
     else if (event->type() == QEvent::WindowStateChange)
         FixWindowSize();
+}
+
+void QuorvexDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (DroppedFile(event->mimeData()))
+        event->acceptProposedAction();
+}
+
+// As if typed: only the box changes, not the dialog data.
+void QuorvexDlg::dropEvent(QDropEvent* event) {
+    if (const std::optional<QString> path = DroppedFile(event->mimeData())) {
+        ui->IDC_INPUT_FILE->setText(*path);
+        event->acceptProposedAction();
+    }
 }
 
 void QuorvexDlg::LayOut() {
