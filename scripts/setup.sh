@@ -4,7 +4,7 @@
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$QUORVEX_ROOT/build}
 
-BUILD_PACKAGES=(cmake g++ make libcli11-dev qt6-base-dev)
+BUILD_PACKAGES=(cmake g++ make libcli11-dev qt6-base-dev librsvg2-bin)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

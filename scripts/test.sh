@@ -5,7 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
 ensure_packages "${BUILD_PACKAGES[@]}" libgtest-dev libgmock-dev libbenchmark-dev \
-    xvfb xauth xdotool x11-utils
+    xvfb xauth xdotool x11-utils desktop-file-utils appstream dpkg-dev
 
 echo "== release build"
 build_project -DQUORVEX_BUILD_TESTS=ON -DQUORVEX_BUILD_BENCH=ON
