@@ -1,5 +1,7 @@
 #include "quorvex/cipher.h"
 
+#include "segment.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -97,11 +99,30 @@ void Store(char* p, Bytes b) {
     std::memcpy(p, &b, kBlock);
 }
 
+Bytes Unprintable(Bytes c) {
+    const auto s = reinterpret_cast<SignedBytes>(c);
+    return reinterpret_cast<Bytes>((s < kAlphabetFirst) | (s > kAlphabetLast));
+}
+
+// What a transform notices on its way, at the cost of a few operations a block: input
+// bytes outside the alphabet, and LF bytes it wrote.
+struct Watch {
+    Bytes unprintable{};
+    Bytes lineFeeds{};
+};
+
 template <Bytes (*Block)(Bytes, int), unsigned char (*Byte)(unsigned char, int)>
-void TransformRun(const char* in, std::size_t length, int shift, char* out) {
+void TransformRun(const char* in, std::size_t length, int shift, char* out, Watch& watch) {
+    const auto step = [&](std::size_t at) {
+        const Bytes c = Load(in + at);
+        const Bytes r = Block(c, shift);
+        Store(out + at, r);
+        watch.unprintable |= Unprintable(c);
+        watch.lineFeeds |= reinterpret_cast<Bytes>(r == '\n');
+    };
     std::size_t i = 0;
     for (; i + kBlock <= length; i += kBlock)
-        Store(out + i, Block(Load(in + i), shift));
+        step(i);
     if (i == length)
         return;
     // The tail: one more block that ends with the line, unless it would read back bytes
@@ -110,11 +131,18 @@ void TransformRun(const char* in, std::size_t length, int shift, char* out) {
     const auto to = reinterpret_cast<std::uintptr_t>(out);
     const bool apart = to + length <= from || from + length <= to;
     if (length >= kBlock && apart) {
-        Store(out + length - kBlock, Block(Load(in + length - kBlock), shift));
+        step(length - kBlock);
         return;
     }
-    for (; i < length; ++i)
-        out[i] = static_cast<char>(Byte(static_cast<unsigned char>(in[i]), shift));
+    for (; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(in[i]);
+        const unsigned char r = Byte(c, shift);
+        out[i] = static_cast<char>(r);
+        if (!IsPrintable(c))
+            watch.unprintable[0] = 0xFF;
+        if (r == '\n')
+            watch.lineFeeds[0] = 0xFF;
+    }
 }
 
 } // namespace
@@ -165,26 +193,32 @@ unsigned char DecryptChar(unsigned char c, int shift) {
     return DecryptByte(c, shift);
 }
 
-void TransformLine(const char* line, std::size_t length, CipherMode mode, CipherKey key,
-                   char* out) {
-    if (mode != kEncrypt && mode != kDecrypt) {
-        std::copy(line, line + length, out);
-        return;
-    }
+SegmentFacts TransformSegment(const char* line, std::size_t length, CipherMode mode, CipherKey key,
+                              char* out) {
     const int shift = LineShift(ReduceLineLength(length), key);
-    if (shift >= 0 && shift <= kMaxShift) {
+    const bool known = mode == kEncrypt || mode == kDecrypt;
+    if (known && shift >= 0 && shift <= kMaxShift) {
+        Watch watch;
         if (mode == kEncrypt)
-            TransformRun<EncryptBlock, EncryptByte>(line, length, shift, out);
+            TransformRun<EncryptBlock, EncryptByte>(line, length, shift, out, watch);
         else
-            TransformRun<DecryptBlock, DecryptByte>(line, length, shift, out);
-        return;
+            TransformRun<DecryptBlock, DecryptByte>(line, length, shift, out, watch);
+        return {Any(watch.unprintable) ? CountLossyBytes({line, length}) : 0, Any(watch.lineFeeds)};
     }
-    // Only a line longer than any the run produces can get here.
+    // An unknown mode copies; only a line longer than any the run produces gets a shift
+    // above 95.
     for (std::size_t i = 0; i < length; ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
-        out[i] =
-            static_cast<char>(mode == kEncrypt ? EncryptChar(c, shift) : DecryptChar(c, shift));
+        out[i] = static_cast<char>(!known             ? c
+                                   : mode == kEncrypt ? EncryptChar(c, shift)
+                                                      : DecryptChar(c, shift));
     }
+    return {CountLossyBytes({line, length}), std::memchr(out, '\n', length) != nullptr};
+}
+
+void TransformLine(const char* line, std::size_t length, CipherMode mode, CipherKey key,
+                   char* out) {
+    TransformSegment(line, length, mode, key, out);
 }
 
 std::string TransformLine(std::string_view line, CipherMode mode, CipherKey key) {
@@ -198,9 +232,7 @@ std::size_t CountLossyBytes(std::string_view text) {
     std::size_t i = 0;
     for (; i + kBlock <= text.size(); i += kBlock) {
         const Bytes c = Load(text.data() + i);
-        const auto s = reinterpret_cast<SignedBytes>(c);
-        const auto printable =
-            reinterpret_cast<Bytes>((s >= kAlphabetFirst) & (s <= kAlphabetLast));
+        const Bytes printable = ~Unprintable(c);
         if (!Any(~printable))
             continue;
         const Bytes kept = MayHavePassThrough(c) ? printable | PassThroughMask(c) : printable;

@@ -1,5 +1,7 @@
 #include "quorvex/line_stream.h"
 
+#include "segment.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -62,22 +64,20 @@ private:
     bool Segment(const char* data, std::size_t length) {
         if (!Room())
             return false;
-        if (const std::size_t lossy = CountLossyBytes({data, length}); lossy > 0) {
+        char* out = m_buffer.get() + m_used;
+        const SegmentFacts facts = TransformSegment(data, length, m_mode, m_key, out);
+        if (facts.lossyBytes > 0) {
             if (m_lossyBytes == 0)
                 m_firstLossyLine = m_lines + 1;
-            m_lossyBytes += lossy;
+            m_lossyBytes += facts.lossyBytes;
         }
-        char* out = m_buffer.get() + m_used;
-        TransformLine(data, length, m_mode, m_key, out);
-        m_used += StoreLineFeedsAsCrLf(out, length);
+        m_used += facts.wroteLineFeed ? StoreLineFeedsAsCrLf(out, length) : length;
         return true;
     }
 
     // A byte that the cipher turned into LF is still an LF on disk, and so is written
-    // as CR LF. Rare, so the common case costs one memchr.
+    // as CR LF.
     static std::size_t StoreLineFeedsAsCrLf(char* out, std::size_t length) {
-        if (std::memchr(out, '\n', length) == nullptr)
-            return length;
         const std::size_t feeds = static_cast<std::size_t>(std::count(out, out + length, '\n'));
         std::size_t dst = length + feeds;
         for (std::size_t src = length; src-- > 0;) {
