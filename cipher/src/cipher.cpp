@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace quorvex {
 
@@ -52,41 +55,13 @@ using SignedBytes = signed char __attribute__((vector_size(16)));
 constexpr std::size_t kBlock = sizeof(Bytes);
 
 bool Any(Bytes mask) {
+#ifdef __SSE2__
+    return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
+#else
     std::uint64_t halves[2];
     std::memcpy(halves, &mask, sizeof halves);
     return (halves[0] | halves[1]) != 0;
-}
-
-// Tab and the six letters, which all lie at 0xE1 or above; text seldom holds either, so
-// the exact test runs only on blocks that have one.
-bool MayHavePassThrough(Bytes c) {
-    return Any(reinterpret_cast<Bytes>((c == PassThroughChars[0]) | (c >= 0xE1)));
-}
-
-Bytes PassThroughMask(Bytes c) {
-    auto keep = c == PassThroughChars[0];
-    for (std::size_t i = 1; i < PassThroughChars.size(); ++i)
-        keep |= c == PassThroughChars[i];
-    return reinterpret_cast<Bytes>(keep);
-}
-
-Bytes KeepPassThrough(Bytes c, Bytes moved) {
-    if (!MayHavePassThrough(c))
-        return moved;
-    const Bytes mask = PassThroughMask(c);
-    return (moved & ~mask) | (c & mask);
-}
-
-Bytes EncryptBlock(Bytes c, int shift) {
-    const auto limit = static_cast<signed char>(kAlphabetLast - shift);
-    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) > limit);
-    return KeepPassThrough(c, c + static_cast<unsigned char>(shift) - (wraps & kAlphabetSize));
-}
-
-Bytes DecryptBlock(Bytes c, int shift) {
-    const auto limit = static_cast<signed char>(kAlphabetFirst + shift);
-    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) < limit);
-    return KeepPassThrough(c, c - static_cast<unsigned char>(shift) + (wraps & kAlphabetSize));
+#endif
 }
 
 Bytes Load(const char* p) {
@@ -104,21 +79,49 @@ Bytes Unprintable(Bytes c) {
     return reinterpret_cast<Bytes>((s < kAlphabetFirst) | (s > kAlphabetLast));
 }
 
-// What a transform notices on its way, at the cost of a few operations a block: input
-// bytes outside the alphabet, and LF bytes it wrote.
+Bytes PassThroughMask(Bytes c) {
+    auto keep = c == PassThroughChars[0];
+    for (std::size_t i = 1; i < PassThroughChars.size(); ++i)
+        keep |= c == PassThroughChars[i];
+    return reinterpret_cast<Bytes>(keep);
+}
+
+// The rotation alone, right for every byte of the alphabet.
+Bytes EncryptRotation(Bytes c, int shift) {
+    const auto limit = static_cast<signed char>(kAlphabetLast - shift);
+    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) > limit);
+    return c + static_cast<unsigned char>(shift) - (wraps & kAlphabetSize);
+}
+
+Bytes DecryptRotation(Bytes c, int shift) {
+    const auto limit = static_cast<signed char>(kAlphabetFirst + shift);
+    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) < limit);
+    return c - static_cast<unsigned char>(shift) + (wraps & kAlphabetSize);
+}
+
+// What a transform notices on its way: input bytes outside the alphabet, and LF bytes it
+// wrote (which only such bytes can become).
 struct Watch {
     Bytes unprintable{};
     Bytes lineFeeds{};
 };
 
-template <Bytes (*Block)(Bytes, int), unsigned char (*Byte)(unsigned char, int)>
+// Sixteen bytes at a time. A block of printable text, by far the most common, costs one
+// test beyond the rotation; tab, the six letters and every byte that may turn into LF lie
+// outside the alphabet, so only blocks holding such a byte take the slower path.
+template <Bytes (*Rotation)(Bytes, int), unsigned char (*Byte)(unsigned char, int)>
 void TransformRun(const char* in, std::size_t length, int shift, char* out, Watch& watch) {
     const auto step = [&](std::size_t at) {
         const Bytes c = Load(in + at);
-        const Bytes r = Block(c, shift);
+        Bytes r = Rotation(c, shift);
+        const Bytes unprintable = Unprintable(c);
+        if (Any(unprintable)) {
+            const Bytes keep = PassThroughMask(c);
+            r = (r & ~keep) | (c & keep);
+            watch.unprintable |= unprintable;
+            watch.lineFeeds |= reinterpret_cast<Bytes>(r == '\n');
+        }
         Store(out + at, r);
-        watch.unprintable |= Unprintable(c);
-        watch.lineFeeds |= reinterpret_cast<Bytes>(r == '\n');
     };
     std::size_t i = 0;
     for (; i + kBlock <= length; i += kBlock)
@@ -200,9 +203,9 @@ SegmentFacts TransformSegment(const char* line, std::size_t length, CipherMode m
     if (known && shift >= 0 && shift <= kMaxShift) {
         Watch watch;
         if (mode == kEncrypt)
-            TransformRun<EncryptBlock, EncryptByte>(line, length, shift, out, watch);
+            TransformRun<EncryptRotation, EncryptByte>(line, length, shift, out, watch);
         else
-            TransformRun<DecryptBlock, DecryptByte>(line, length, shift, out, watch);
+            TransformRun<DecryptRotation, DecryptByte>(line, length, shift, out, watch);
         return {Any(watch.unprintable) ? CountLossyBytes({line, length}) : 0, Any(watch.lineFeeds)};
     }
     // An unknown mode copies; only a line longer than any the run produces gets a shift
@@ -235,7 +238,7 @@ std::size_t CountLossyBytes(std::string_view text) {
         const Bytes printable = ~Unprintable(c);
         if (!Any(~printable))
             continue;
-        const Bytes kept = MayHavePassThrough(c) ? printable | PassThroughMask(c) : printable;
+        const Bytes kept = printable | PassThroughMask(c);
         for (std::size_t b = 0; b < kBlock; ++b)
             lossy += kept[b] == 0;
     }
