@@ -198,7 +198,12 @@ unsigned char DecryptChar(unsigned char c, int shift) {
 
 SegmentFacts TransformSegment(const char* line, std::size_t length, CipherMode mode, CipherKey key,
                               char* out) {
-    const int shift = LineShift(ReduceLineLength(length), key);
+    return TransformSegmentByShift(line, length, mode, LineShift(ReduceLineLength(length), key),
+                                   out);
+}
+
+SegmentFacts TransformSegmentByShift(const char* line, std::size_t length, CipherMode mode,
+                                     int shift, char* out) {
     const bool known = mode == kEncrypt || mode == kDecrypt;
     if (known && shift >= 0 && shift <= kMaxShift) {
         Watch watch;

@@ -3,6 +3,7 @@
 #include "segment.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -19,8 +20,11 @@ constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
 class LineWriter {
 public:
     LineWriter(ByteSink& sink, CipherMode mode, CipherKey key)
-        : m_sink(sink), m_mode(mode), m_key(key),
-          m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {}
+        : m_sink(sink), m_mode(mode),
+          m_buffer(std::make_unique_for_overwrite<char[]>(kBufferSize)) {
+        for (std::size_t length = 0; length < m_shifts.size(); ++length)
+            m_shifts[length] = LineShift(ReduceLineLength(length), key);
+    }
 
     // Cuts a line (or the front of one whose end is not read yet) into segments of
     // kMaxSegmentLength bytes, the remainder last.
@@ -65,7 +69,8 @@ private:
         if (!Room())
             return false;
         char* out = m_buffer.get() + m_used;
-        const SegmentFacts facts = TransformSegment(data, length, m_mode, m_key, out);
+        const SegmentFacts facts =
+            TransformSegmentByShift(data, length, m_mode, m_shifts[length], out);
         if (facts.lossyBytes > 0) {
             if (m_lossyBytes == 0)
                 m_firstLossyLine = m_lines + 1;
@@ -90,7 +95,7 @@ private:
 
     ByteSink& m_sink;
     CipherMode m_mode;
-    CipherKey m_key;
+    std::array<int, kMaxSegmentLength + 1> m_shifts; // by segment length
     std::uint64_t m_lines = 0;
     std::uint64_t m_lossyBytes = 0;
     std::uint64_t m_firstLossyLine = 0;

@@ -17,4 +17,8 @@ struct SegmentFacts {
 SegmentFacts TransformSegment(const char* line, std::size_t length, CipherMode mode, CipherKey key,
                               char* out);
 
+// The same with the shift already worked out, as a run does once for every segment length.
+SegmentFacts TransformSegmentByShift(const char* line, std::size_t length, CipherMode mode,
+                                     int shift, char* out);
+
 } // namespace quorvex

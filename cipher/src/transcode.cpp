@@ -97,7 +97,10 @@ Opened OpenOutput(const FileRef& ref, const struct stat& input) {
         return out;
     if (SameRegularFile(out.status, input))
         return OpenFailure("input and output are the same file");
-    if (ref.descriptor < 0 && S_ISREG(out.status.st_mode) && ::ftruncate(out.file.fd(), 0) != 0)
+    // Truncating an empty file would change nothing, yet some file systems then write
+    // it out at close as if it had replaced an old one.
+    if (ref.descriptor < 0 && S_ISREG(out.status.st_mode) && out.status.st_size > 0 &&
+        ::ftruncate(out.file.fd(), 0) != 0)
         return OpenFailure(errno);
     return out;
 }
