@@ -38,15 +38,6 @@ private:
     std::size_t m_next = 0;
 };
 
-class Collect : public ByteSink {
-public:
-    bool Write(const char* data, std::size_t size) override {
-        text.append(data, size);
-        return true;
-    }
-    std::string text;
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -58,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data + 1 + sizesLength),
                                 size - 1 - sizesLength);
     ShortReads source(text, sizes);
-    Collect sink;
+    StringSink sink;
     Require(TranscodeStream(source, sink, kEncrypt, 1).status == StreamStatus::Completed);
     Require(sink.text == TranscodeText(text, kEncrypt, 1));
     return 0;

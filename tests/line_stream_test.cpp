@@ -105,15 +105,6 @@ private:
     std::mt19937 m_random;
 };
 
-class StringSink : public ByteSink {
-public:
-    bool Write(const char* data, std::size_t size) override {
-        text.append(data, size);
-        return true;
-    }
-    std::string text;
-};
-
 std::string Trickled(const std::string& input, unsigned seed, std::vector<std::size_t> sizes = {}) {
     TricklingSource source(input, seed, std::move(sizes));
     StringSink sink;

@@ -126,15 +126,6 @@ private:
     std::string_view m_text;
 };
 
-class StringSink : public ByteSink {
-public:
-    bool Write(const char* data, std::size_t size) override {
-        text.append(data, size);
-        return true;
-    }
-    std::string text;
-};
-
 } // namespace
 
 StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode, CipherKey key) {
@@ -187,6 +178,11 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
         held = static_cast<std::size_t>(end - begin);
         std::memmove(buffer.get(), begin, held);
     }
+}
+
+bool StringSink::Write(const char* data, std::size_t size) {
+    text.append(data, size);
+    return true;
 }
 
 std::string TranscodeText(std::string_view input, CipherMode mode, CipherKey key) {

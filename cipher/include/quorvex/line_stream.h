@@ -33,6 +33,13 @@ public:
     virtual bool Write(const char* data, std::size_t size) = 0;
 };
 
+// Collects everything written, for runs held in memory.
+class StringSink : public ByteSink {
+public:
+    bool Write(const char* data, std::size_t size) override;
+    std::string text;
+};
+
 enum class StreamStatus { Completed, ReadFailed, WriteFailed };
 
 struct StreamResult {
