@@ -1,4 +1,5 @@
 #include "quorvex/line_stream.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -13,11 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 struct Outcome {
     int status;

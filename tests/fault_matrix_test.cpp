@@ -2,6 +2,7 @@
 // exit status, the input left byte for byte as it was, and what is left at the output.
 
 #include "quorvex/line_stream.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -19,15 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string AllByteValues() {
     std::string bytes;

@@ -1,5 +1,6 @@
 #include "quorvex/line_stream.h"
 #include "quorvex/transcode.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,6 @@ namespace quorvex {
 namespace {
 
 using Messages = std::vector<std::string>;
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // Records what the user would have been shown, and what the output held at "Close Files.".
 class RecordingSink : public MessageSink {
