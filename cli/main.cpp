@@ -3,20 +3,20 @@
 
 #include "quorvex/cipher.h"
 #include "quorvex/detect.h"
+#include "quorvex/file.h"
 #include "quorvex/transcode.h"
+
+#include "platform.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <iomanip>
 #include <iostream>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -66,17 +66,15 @@ private:
 };
 
 quorvex::FileRef Input(const std::string& arg) {
-    return arg == "-" ? quorvex::FileRef::Descriptor(STDIN_FILENO, "standard input")
-                      : quorvex::FileRef::Path(arg);
+    return arg == "-" ? quorvex::FileRef::Standard("standard input") : quorvex::FileRef::Path(arg);
 }
 
 quorvex::FileRef Output(const std::string& arg) {
-    return arg == "-" ? quorvex::FileRef::Descriptor(STDOUT_FILENO, "standard output")
-                      : quorvex::FileRef::Path(arg);
+    return arg == "-" ? quorvex::FileRef::Standard("standard output") : quorvex::FileRef::Path(arg);
 }
 
 std::string Describe(const quorvex::FileRef& file) {
-    return file.descriptor >= 0 ? file.name : "'" + file.name + "'";
+    return file.standard ? file.name : "'" + file.name + "'";
 }
 
 int Fail(const char* verb, const quorvex::FileRef& file, const std::string& reason) {
@@ -154,24 +152,53 @@ int Run(const Arguments& args, quorvex::CipherMode mode, quorvex::CipherKey key)
     return 0;
 }
 
+// The front of a file that detection judges, cut after its last whole line unless the
+// file ends within it.
+struct Sample {
+    std::string text;
+    std::string failure; // why it could not be read, or empty
+    const char* verb = "cannot read";
+};
+
+Sample ReadSample(const quorvex::FileRef& ref) {
+    Sample sample;
+    quorvex::SystemError error = 0;
+    quorvex::File file = ref.standard ? quorvex::File::StandardInput()
+                                      : quorvex::File::OpenForReading(ref.name, error);
+    if (!file.IsOpen()) {
+        sample.verb = "cannot open";
+        sample.failure = quorvex::DescribeError(error);
+        return sample;
+    }
+    // One byte more than the sample tells whether the file goes on.
+    sample.text.resize(quorvex::kDetectSampleBytes + 1);
+    std::size_t got = 0;
+    while (got < sample.text.size()) {
+        const std::ptrdiff_t n =
+            file.Read(sample.text.data() + got, sample.text.size() - got, error);
+        if (n < 0) {
+            sample.failure = quorvex::DescribeError(error);
+            return sample;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    const bool whole = got <= quorvex::kDetectSampleBytes;
+    sample.text.resize(std::min(got, quorvex::kDetectSampleBytes));
+    if (!whole)
+        sample.text = std::string(quorvex::WholeLines(sample.text));
+    return sample;
+}
+
 int DetectGame(const Arguments& args) {
     const quorvex::FileRef file = Input(args.input);
-    std::FILE* stream = file.descriptor >= 0 ? stdin : std::fopen(file.name.c_str(), "rb");
-    if (!stream)
-        return Fail("cannot open", file, std::generic_category().message(errno));
-    std::string sample(quorvex::kDetectSampleBytes, '\0');
-    sample.resize(std::fread(sample.data(), 1, sample.size(), stream));
-    const bool readError = std::ferror(stream) != 0;
-    const int error = errno;
-    const bool whole = std::fgetc(stream) == EOF;
-    if (stream != stdin)
-        std::fclose(stream);
-    if (readError)
-        return Fail("cannot read", file, std::generic_category().message(error));
+    const Sample sample = ReadSample(file);
+    if (!sample.failure.empty())
+        return Fail(sample.verb, file, sample.failure);
 
-    const quorvex::Detection detection =
-        quorvex::Detect(whole ? std::string_view(sample) : quorvex::WholeLines(sample),
-                        args.anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
+    const quorvex::Detection detection = quorvex::Detect(
+        sample.text, args.anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
     for (const quorvex::RankedCandidate& candidate : detection.ranked)
         std::cout << std::left << std::setw(12) << candidate.name << std::right << std::fixed
                   << std::setprecision(1) << std::setw(5) << candidate.score << '\n';
@@ -189,6 +216,8 @@ int DetectGame(const Arguments& args) {
 
 int main(int argc, char** argv) {
     CLI::App app{"Enciphers and deciphers game text files line by line.", kProgram};
+    // On Windows a path may begin with a slash too; options begin with dashes only.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string(kProgram) + " " QUORVEX_VERSION);
     app.require_subcommand(1);
     Arguments args;
@@ -201,8 +230,12 @@ int main(int argc, char** argv) {
     detect->add_option("FILE", args.input, "Enciphered file, or - for standard input")->required();
 
     std::optional<quorvex::CipherKey> key;
+    const std::vector<std::string> arguments = platform::Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(pointers.size()), pointers.data());
         if (!detect->parsed())
             key = KeyOf(args);
     } catch (const CLI::Success& e) {

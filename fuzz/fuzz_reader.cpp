@@ -21,7 +21,7 @@ void Require(bool condition) {
 class ShortReads : public ByteSource {
 public:
     ShortReads(std::string_view text, std::string_view sizes) : m_text(text), m_sizes(sizes) {}
-    ssize_t Read(char* buffer, std::size_t capacity) override {
+    std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError&) override {
         std::size_t n = 1;
         if (!m_sizes.empty()) {
             n = 1 + static_cast<std::uint8_t>(m_sizes[m_next++ % m_sizes.size()]) * 4;
@@ -29,7 +29,7 @@ public:
         n = std::min({n, capacity, m_text.size()});
         std::copy_n(m_text.data(), n, buffer);
         m_text.remove_prefix(n);
-        return static_cast<ssize_t>(n);
+        return static_cast<std::ptrdiff_t>(n);
     }
 
 private:

@@ -1,6 +1,8 @@
 // The whole run on arbitrary bytes against the format stated in a few lines: lines
 // end at LF, one CR before it belongs to the line end, a last line without LF still
-// counts, lines are cut into 511-byte segments, and every LF written is CR LF.
+// counts, lines are cut into 511-byte segments, and every LF written is CR LF. The
+// read and write blocks are made small, so that lines, CR LF pairs and segments fall
+// across their edges, and both vector paths run.
 
 #include "quorvex/line_stream.h"
 
@@ -54,15 +56,20 @@ std::string Joined(const std::vector<std::string>& lines, std::string_view end) 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size == 0)
+    if (size < 3)
         return 0;
     const CipherMode mode = data[0] & 1;
     const GameSelection game = (data[0] >> 1) % 4;
-    const std::string_view input(reinterpret_cast<const char*>(data + 1), size - 1);
+    StreamOptions small;
+    small.inputBlock = 512 + data[1] * 13u;
+    small.outputBlock = 1 + data[2] * 11u;
+    small.vectors = data[0] & 0x80 ? VectorPath::Baseline : VectorPath::Best;
+    const std::string_view input(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::vector<std::string> lines = Lines(input);
 
     const std::string output = TranscodeText(input, mode, game);
     Require(output == Model(lines, mode, game));
+    Require(TranscodeText(input, mode, game, small) == output);
 
     // Where no line ends in CR, LF and CR LF line ends are the same file.
     bool crAtEnd = false;

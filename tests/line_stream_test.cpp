@@ -87,14 +87,14 @@ class TricklingSource : public ByteSource {
 public:
     TricklingSource(std::string text, unsigned seed, std::vector<std::size_t> sizes = {})
         : m_text(std::move(text)), m_sizes(std::move(sizes)), m_random(seed) {}
-    ssize_t Read(char* buffer, std::size_t capacity) override {
+    std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError&) override {
         std::size_t n = m_next < m_sizes.size()
                             ? m_sizes[m_next++]
                             : std::uniform_int_distribution<std::size_t>(1, 600)(m_random);
         n = std::min({n, capacity, m_text.size() - m_pos});
         m_text.copy(buffer, n, m_pos);
         m_pos += n;
-        return static_cast<ssize_t>(n);
+        return static_cast<std::ptrdiff_t>(n);
     }
 
 private:
@@ -165,14 +165,14 @@ TEST(TranscodeStream, CountsTheBytesThatWillNotComeBack) {
 
 class EndlessSource : public ByteSource {
 public:
-    ssize_t Read(char* buffer, std::size_t capacity) override {
+    std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError& error) override {
         ++reads;
         std::fill_n(buffer, capacity, failAfter-- > 0 ? 'x' : '\n');
         if (failAfter < -3) {
-            errno = EIO;
+            error = EIO;
             return -1;
         }
-        return static_cast<ssize_t>(capacity);
+        return static_cast<std::ptrdiff_t>(capacity);
     }
     int failAfter = 1 << 30;
     int reads = 0;
@@ -180,9 +180,9 @@ public:
 
 class FullDisk : public ByteSink {
 public:
-    bool Write(const char*, std::size_t size) override {
+    bool Write(const char*, std::size_t size, SystemError& error) override {
         if (written + size > capacity) {
-            errno = ENOSPC;
+            error = ENOSPC;
             return false;
         }
         written += size;

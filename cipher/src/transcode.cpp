@@ -1,56 +1,15 @@
 #include "quorvex/transcode.h"
 
-#include "quorvex/line_stream.h"
-
-#include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <optional>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 #include <utility>
 
 namespace quorvex {
 
 namespace {
 
-std::string Describe(int error) {
-    return std::generic_category().message(error);
-}
-
-// A descriptor of the run: closed on scope exit unless the caller lent it.
-class RunFile {
-public:
-    RunFile() = default;
-    RunFile(int fd, bool owned) : m_fd(fd), m_owned(owned) {}
-    RunFile(RunFile&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)), m_owned(other.m_owned) {}
-    RunFile& operator=(RunFile&& other) noexcept {
-        std::swap(m_fd, other.m_fd);
-        std::swap(m_owned, other.m_owned);
-        return *this;
-    }
-    ~RunFile() { Close(); }
-
-    int fd() const { return m_fd; }
-
-    // 0, or the errno of a failed close.
-    int Close() {
-        const int fd = std::exchange(m_fd, -1);
-        if (fd < 0 || !m_owned)
-            return 0;
-        return ::close(fd) == 0 || errno == EINTR ? 0 : errno;
-    }
-
-private:
-    int m_fd = -1;
-    bool m_owned = false;
-};
-
 struct Opened {
-    RunFile file;
-    struct stat status {};
+    File file;
+    FileIdentity identity;
     std::string failure; // empty once the file is open
 
     bool Failed() const { return !failure.empty(); }
@@ -62,81 +21,62 @@ Opened OpenFailure(std::string reason) {
     return result;
 }
 
-Opened OpenFailure(int error) {
-    return OpenFailure(Describe(error));
-}
-
-Opened Adopt(const FileRef& ref, int flags, mode_t mode) {
-    const bool owned = ref.descriptor < 0;
-    const int fd = owned ? ::open(ref.name.c_str(), flags | O_CLOEXEC, mode) : ref.descriptor;
-    if (fd < 0)
-        return OpenFailure(errno);
+Opened Identified(File file) {
     Opened result;
-    result.file = RunFile(fd, owned);
-    if (::fstat(fd, &result.status) != 0)
-        return OpenFailure(errno);
+    SystemError error = 0;
+    if (!file.Identify(result.identity, error))
+        return OpenFailure(DescribeError(error));
+    result.file = std::move(file);
     return result;
 }
 
 Opened OpenInput(const FileRef& ref) {
-    Opened in = Adopt(ref, O_RDONLY, 0);
-    if (!in.Failed() && S_ISDIR(in.status.st_mode))
-        return OpenFailure(EISDIR);
-    return in;
-}
-
-bool SameRegularFile(const struct stat& a, const struct stat& b) {
-    return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    if (ref.standard)
+        return Identified(File::StandardInput());
+    SystemError error = 0;
+    File file = File::OpenForReading(ref.name, error);
+    return file.IsOpen() ? Identified(std::move(file)) : OpenFailure(DescribeError(error));
 }
 
 // Truncation waits until the output is known not to be the input, which is then
 // left exactly as it was.
-Opened OpenOutput(const FileRef& ref, const struct stat& input) {
-    Opened out = Adopt(ref, O_WRONLY | O_CREAT, 0666);
+Opened OpenOutput(const FileRef& ref, const FileIdentity& input) {
+    SystemError error = 0;
+    File file = ref.standard ? File::StandardOutput() : File::OpenForWriting(ref.name, error);
+    if (!file.IsOpen())
+        return OpenFailure(DescribeError(error));
+    Opened out = Identified(std::move(file));
     if (out.Failed())
         return out;
-    if (SameRegularFile(out.status, input))
+    if (out.identity.SameFileAs(input))
         return OpenFailure("input and output are the same file");
     // Truncating an empty file would change nothing, yet some file systems then write
     // it out at close as if it had replaced an old one.
-    if (ref.descriptor < 0 && S_ISREG(out.status.st_mode) && out.status.st_size > 0 &&
-        ::ftruncate(out.file.fd(), 0) != 0)
-        return OpenFailure(errno);
+    if (!ref.standard && out.identity.regular && out.identity.size > 0 && !out.file.Truncate(error))
+        return OpenFailure(DescribeError(error));
     return out;
 }
 
-class FdSource : public ByteSource {
+class FileSource : public ByteSource {
 public:
-    explicit FdSource(int fd) : m_fd(fd) {}
-    ssize_t Read(char* buffer, std::size_t capacity) override {
-        return ::read(m_fd, buffer, capacity);
+    explicit FileSource(File& file) : m_file(file) {}
+    std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError& error) override {
+        return m_file.Read(buffer, capacity, error);
     }
 
 private:
-    int m_fd;
+    File& m_file;
 };
 
-class FdSink : public ByteSink {
+class FileSink : public ByteSink {
 public:
-    explicit FdSink(int fd) : m_fd(fd) {}
-    bool Write(const char* data, std::size_t size) override {
-        while (size > 0) {
-            const ssize_t n = ::write(m_fd, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                if (n == 0)
-                    errno = ENOSPC;
-                return false;
-            }
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        }
-        return true;
+    explicit FileSink(File& file) : m_file(file) {}
+    bool Write(const char* data, std::size_t size, SystemError& error) override {
+        return m_file.Write(data, size, error);
     }
 
 private:
-    int m_fd;
+    File& m_file;
 };
 
 TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view message, FileRole role,
@@ -147,15 +87,22 @@ TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view mes
 
 } // namespace
 
+StreamResult TranscodeFile(File& input, File& output, CipherMode mode, CipherKey key,
+                           const StreamOptions& options) {
+    FileSource source(input);
+    FileSink target(output);
+    return TranscodeStream(source, target, mode, key, options);
+}
+
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
-                             CipherKey key, MessageSink& sink) {
+                             CipherKey key, MessageSink& sink, const StreamOptions& options) {
     Opened in = OpenInput(input);
     sink.Show(messages::kInputOpening);
     if (in.Failed())
         return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Input,
                     in.failure);
 
-    Opened out = OpenOutput(output, in.status);
+    Opened out = OpenOutput(output, in.identity);
     sink.Show(messages::kOutputOpening);
     if (out.Failed())
         return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Output,
@@ -166,24 +113,22 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
         return {};
 
     sink.Show(mode == kEncrypt ? messages::kStartEncrypt : messages::kStartDecrypt);
-    FdSource source(in.file.fd());
-    FdSink target(out.file.fd());
-    const StreamResult stream = TranscodeStream(source, target, mode, key);
+    const StreamResult stream = TranscodeFile(in.file, out.file, mode, key, options);
     if (stream.status == StreamStatus::ReadFailed)
         return Fail(sink, RunOutcome::ReadFailed, messages::kReadFailed, FileRole::Input,
-                    Describe(stream.error));
+                    DescribeError(stream.error));
     if (stream.status == StreamStatus::WriteFailed)
         return Fail(sink, RunOutcome::WriteFailed, messages::kWriteFailed, FileRole::Output,
-                    Describe(stream.error));
+                    DescribeError(stream.error));
 
     // Enciphering reports the files closed once they are; deciphering says so first and
     // closes afterwards. Either way the output is complete while the message shows.
     if (mode == kDecrypt)
         sink.Show(messages::kCloseFiles);
     in.file.Close();
-    if (const int error = out.file.Close(); error != 0)
+    if (const SystemError error = out.file.Close(); error != 0)
         return Fail(sink, RunOutcome::WriteFailed, messages::kWriteFailed, FileRole::Output,
-                    Describe(error));
+                    DescribeError(error));
     if (mode == kEncrypt)
         sink.Show(messages::kCloseFiles);
     TranscodeResult done;

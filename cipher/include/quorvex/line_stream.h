@@ -5,12 +5,13 @@
 // written is stored as CR LF, and long lines are enciphered in fixed segments.
 
 #include "quorvex/cipher.h"
+#include "quorvex/file.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <sys/types.h>
 
 namespace quorvex {
 
@@ -21,22 +22,21 @@ inline constexpr std::size_t kMaxSegmentLength = LINE_BUFFER_SIZE - 1;
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    // Up to `capacity` bytes into `buffer`; 0 at the end of the input, -1 on an error
-    // (with errno set).
-    virtual ssize_t Read(char* buffer, std::size_t capacity) = 0;
+    // Up to `capacity` bytes into `buffer`; 0 at the end of the input, -1 on an error.
+    virtual std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError& error) = 0;
 };
 
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
-    // All `size` bytes, or false on an error (with errno set).
-    virtual bool Write(const char* data, std::size_t size) = 0;
+    // All `size` bytes, or false on an error.
+    virtual bool Write(const char* data, std::size_t size, SystemError& error) = 0;
 };
 
 // Collects everything written, for runs held in memory.
 class StringSink : public ByteSink {
 public:
-    bool Write(const char* data, std::size_t size) override;
+    bool Write(const char* data, std::size_t size, SystemError& error) override;
     std::string text;
 };
 
@@ -44,18 +44,30 @@ enum class StreamStatus { Completed, ReadFailed, WriteFailed };
 
 struct StreamResult {
     StreamStatus status = StreamStatus::Completed;
-    int error = 0; // errno of the failed read or write
+    SystemError error = 0; // of the failed read or write
     // Bytes of the input that a round trip would not give back (see CountLossyBytes),
     // and the first line, counted from 1, that holds one.
     std::uint64_t lossyBytes = 0;
     std::uint64_t firstLossyLine = 0;
 };
 
+enum class VectorPath { Best, Baseline };
+
+struct StreamOptions {
+    // Reads take at most this much; writes are exactly this much, but for the last.
+    std::size_t inputBlock = 256 * 1024;
+    std::size_t outputBlock = 256 * 1024;
+    VectorPath vectors = VectorPath::Best;
+    std::atomic<std::uint64_t>* bytesRead = nullptr; // added to after every read
+};
+
 // Reads `source` to its end and writes every line, transformed, to `sink`, stopping at
 // the first failed read or write. Memory use does not depend on the input.
-StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode, CipherKey key);
+StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode, CipherKey key,
+                             const StreamOptions& options = {});
 
 // The same conversion on a string held in memory.
-std::string TranscodeText(std::string_view input, CipherMode mode, CipherKey key);
+std::string TranscodeText(std::string_view input, CipherMode mode, CipherKey key,
+                          const StreamOptions& options = {});
 
 } // namespace quorvex

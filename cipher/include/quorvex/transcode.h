@@ -4,10 +4,13 @@
 // stage to the user through a message sink.
 
 #include "quorvex/cipher.h"
+#include "quorvex/file.h"
+#include "quorvex/line_stream.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quorvex {
 
@@ -30,14 +33,14 @@ public:
     virtual void Show(std::string_view text) = 0;
 };
 
-// A file of a run: a path the run opens, or a descriptor the caller already holds
-// (standard input or output), which the run neither truncates nor closes.
+// A file of a run: a path the run opens, or the process's standard input or output,
+// which the run neither truncates nor closes.
 struct FileRef {
     std::string name;
-    int descriptor = -1;
+    bool standard = false;
 
-    static FileRef Path(std::string path) { return {std::move(path), -1}; }
-    static FileRef Descriptor(int fd, std::string name) { return {std::move(name), fd}; }
+    static FileRef Path(std::string path) { return {std::move(path), false}; }
+    static FileRef Standard(std::string name) { return {std::move(name), true}; }
 };
 
 enum class RunOutcome { Completed, OpenFailed, ReadFailed, WriteFailed };
@@ -57,7 +60,11 @@ struct TranscodeResult {
 
 // Performs one run and reports how it ended; never ends the process.
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
-                             CipherKey key, MessageSink& sink);
+                             CipherKey key, MessageSink& sink, const StreamOptions& options = {});
+
+// One open file into another, from where each stands; neither is closed.
+StreamResult TranscodeFile(File& input, File& output, CipherMode mode, CipherKey key,
+                           const StreamOptions& options = {});
 
 // The dialog's run: a failure, once its message is acknowledged, ends the process with
 // exit status 1.

@@ -1,0 +1,9 @@
+#include "platform.h"
+
+namespace platform {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return {argv, argv + argc};
+}
+
+} // namespace platform
