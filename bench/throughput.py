@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Times quorvex-cli against tr and cat on the same file, and measures its peak memory.
+"""Times quorvex-cli against cat, dd and tr, file to file, and measures its peak memory.
 
-Usage: bench/throughput.py [BUILD_DIR] [--rounds N]
+Usage: bench/throughput.py [BUILD_DIR] [--rounds N] [--sizes 256,1024]
 
-Generates its data files under BUILD_DIR/bench-data on first use (about 1.4 GiB), runs
-each command file to file with the input in the page cache, and prints the medians,
-the two ratios the tool is held to, and the peak resident memory of the tool.
+Generates its data files under BUILD_DIR/bench-data on first use (about 1.4 GiB). Each
+round runs every command once, one after the other, on the same input in the page cache;
+each time is divided by cat's time in the same round, and the medians of those ratios are
+printed. Two cases: the output is a new file, and the output exists and is overwritten
+(where truncating the old file and waiting for it at close costs every program alike).
+Peak resident memory is taken with GNU time for a path, a regular file on standard input
+and a pipe, on 1 GiB of lines and on one 100 MiB line.
 """
 
 import argparse
@@ -54,73 +58,78 @@ def ensure(path: Path, make, *args) -> Path:
     return path
 
 
-def run(command: list[str], stdin: Path | None, stdout: Path) -> tuple[float, int]:
-    """Wall time in seconds and peak resident memory in KiB of one command."""
-    with open(stdin or os.devnull, "rb") as fin, stdout.open("wb") as fout:
-        start = time.perf_counter()
-        proc = subprocess.Popen(command, stdin=fin, stdout=fout)
-        _, status, usage = os.wait4(proc.pid, 0)
-        elapsed = time.perf_counter() - start
-    proc.returncode = os.waitstatus_to_exitcode(status)
-    if proc.returncode != 0:
-        sys.exit(f"{command[0]} failed with status {proc.returncode}")
-    return elapsed, usage.ru_maxrss
+def timed(command: str, out: Path, new_output: bool) -> float:
+    """Wall time of one shell command that writes `out`."""
+    if new_output:
+        out.unlink(missing_ok=True)
+    else:
+        out.write_bytes(b"x" * MIB)  # an old file, overwritten by the command
+    os.sync()
+    start = time.perf_counter()
+    subprocess.run(command, shell=True, check=True)
+    return time.perf_counter() - start
 
 
-def peak_memory(command: list[str]) -> int:
-    """Peak resident memory in KiB. GNU time stands between us and the command, since a
-    child forked from this (large) interpreter would report the interpreter's memory."""
+def peak_memory(feed: str, command: str) -> float:
+    """Peak resident memory in MiB of `command`, by GNU time; `feed` starts a pipeline."""
     if not Path("/usr/bin/time").exists():
         sys.exit("needs GNU time: apt-get install time")
-    report = subprocess.run(["/usr/bin/time", "-f", "%M", *command], stdout=subprocess.DEVNULL,
+    report = subprocess.run(f"{feed}/usr/bin/time -f %M {command}", shell=True,
                             stderr=subprocess.PIPE, text=True, check=True)
-    return int(report.stderr.split()[-1])
+    return int(report.stderr.split()[-1]) / 1024
+
+
+def compare(lines: Path, out: Path, cli: str, rounds: int, new_output: bool) -> None:
+    commands = {
+        "cat": f"cat {lines} > {out}",
+        "dd bs=1M": f"dd if={lines} of={out} bs=1M status=none",
+        "tr": f"tr '!-~' 'P-~!-O' < {lines} > {out}",
+        "encrypt": f"{cli} encrypt -g 0 {lines} {out}",
+        "decrypt": f"{cli} decrypt -g 0 {lines} {out}",
+    }
+    times: dict[str, list[float]] = {name: [] for name in commands}
+    for _ in range(rounds):
+        for name, command in commands.items():
+            times[name].append(timed(command, out, new_output))
+    size_mb = lines.stat().st_size / 1e6
+    case = "new output" if new_output else "output overwritten"
+    print(f"{lines.name}, {case}, {rounds} rounds, load average {os.getloadavg()[0]:.2f}:")
+    for name, seconds in times.items():
+        ratios = [t / c for t, c in zip(seconds, times["cat"])]
+        median = statistics.median(seconds)
+        print(f"  {name:9} {median * 1000:8.1f} ms  {size_mb / median:6.0f} MB/s  "
+              f"{statistics.median(ratios):5.2f} x cat")
+    for name in ("encrypt", "decrypt"):
+        ratios = [t / r for t, r in zip(times[name], times["tr"])]
+        print(f"  {name} / tr = {statistics.median(ratios):.2f}")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", nargs="?", default="build")
-    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=11)
+    parser.add_argument("--sizes", default="256,1024", help="MiB of lines, comma-separated")
     args = parser.parse_args()
 
     cli = str(Path(args.build, "cli", "quorvex-cli").resolve())
     data = Path(args.build, "bench-data")
     data.mkdir(parents=True, exist_ok=True)
-    lines = ensure(data / "lines-256m.txt", text_lines, 256 * MIB, 200)
-    big = ensure(data / "lines-1g.txt", text_lines, 1024 * MIB, 200)
+    files = {256: ensure(data / "lines-256m.txt", text_lines, 256 * MIB, 200),
+             1024: ensure(data / "lines-1g.txt", text_lines, 1024 * MIB, 200)}
     long_line = ensure(data / "one-line-100m.txt", one_line, 100 * MIB)
     out = data / "out.txt"
 
-    # cat copies inside the kernel (copy_file_range) and never sees the bytes; dd with
-    # large blocks is the plain read-and-write copy that any program that looks at the
-    # bytes has to pay for.
-    commands = {
-        "cat": (["cat", str(lines)], None),
-        "dd bs=1M": (["dd", f"if={lines}", "bs=1M", "status=none"], None),
-        "tr": (["tr", "!-~", "P-~!-O"], lines),
-        "quorvex-cli": ([cli, "encrypt", "-g", "0", str(lines), str(out)], None),
-    }
-    run(["cat", str(lines)], None, out)  # into the page cache
-    times: dict[str, list[float]] = {name: [] for name in commands}
-    for _ in range(args.rounds):
-        for name, (command, stdin) in commands.items():
-            # Every command writes a new file: freeing the old one's pages is nobody's cost.
-            out.unlink(missing_ok=True)
-            os.sync()
-            times[name].append(run(command, stdin, out)[0])
+    for size in (int(s) for s in args.sizes.split(",")):
+        subprocess.run(f"cat {files[size]} > /dev/null", shell=True, check=True)
+        for new_output in (True, False):
+            compare(files[size], out, cli, args.rounds, new_output)
 
-    size_mb = lines.stat().st_size / 1e6
-    print(f"256 MiB of text lines, {args.rounds} rounds, medians:")
-    median = {name: statistics.median(t) for name, t in times.items()}
-    for name, seconds in median.items():
-        print(f"  {name:12} {seconds:7.3f} s  {size_mb / seconds:7.0f} MB/s")
-    print(f"  quorvex-cli / tr  = {median['quorvex-cli'] / median['tr']:.2f}  (at most 0.5)")
-    print(f"  quorvex-cli / cat = {median['quorvex-cli'] / median['cat']:.2f}  (at most 1.5)")
-    print(f"  quorvex-cli / dd  = {median['quorvex-cli'] / median['dd bs=1M']:.2f}")
-
-    for name, path in (("1 GiB of text lines", big), ("one 100 MiB line", long_line)):
-        for mode in ("encrypt", "decrypt"):
-            print(f"peak memory, {mode} {name}: {peak_memory([cli, mode, '-g', '2', str(path), str(out)]) / 1024:.1f} MiB  (under 8)")
+    print("peak resident memory:")
+    for name, path in (("1 GiB of lines", files[1024]), ("one 100 MiB line", long_line)):
+        for how, feed, command in (("path", "", f"{cli} encrypt -g 2 {path} {out}"),
+                                   ("file on stdin", "", f"{cli} encrypt -g 2 - {out} < {path}"),
+                                   ("pipe", f"cat {path} | ", f"{cli} encrypt -g 2 - {out}")):
+            print(f"  {name:17} {how:14} {peak_memory(feed, command):5.1f} MiB")
     out.unlink()
 
 
