@@ -21,8 +21,8 @@ TEST(Detect, NamesTheGameATextWasEncipheredFor) {
         const Detection detection = Detect(TranscodeText(kProse, kEncrypt, game), GameCandidates());
         ASSERT_EQ(detection.ranked.size(), 4u);
         EXPECT_EQ(detection.ranked[0].name, GameNames[game]);
-        EXPECT_TRUE(detection.plausible);
-        EXPECT_FALSE(detection.uncertain);
+        EXPECT_EQ(detection.verdict, Verdict::Clear);
+
         EXPECT_GT(detection.ranked[0].score, 2 * detection.ranked[1].score);
     }
 }
@@ -33,7 +33,7 @@ TEST(Detect, FindsAnyOffsetAmongAll95) {
             TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(offset)), OffsetCandidates());
         ASSERT_EQ(detection.ranked.size(), 95u);
         EXPECT_EQ(detection.ranked[0].name, "offset " + std::to_string(offset));
-        EXPECT_TRUE(detection.plausible);
+        EXPECT_EQ(detection.verdict, Verdict::Clear);
     }
 }
 
@@ -51,7 +51,7 @@ TEST(Detect, SaysSoWhenNoGameGivesText) {
         {"nothing at all", ""},
     };
     for (const auto& c : cases)
-        EXPECT_FALSE(Detect(c.input, GameCandidates()).plausible) << c.what;
+        EXPECT_NE(Detect(c.input, GameCandidates()).verdict, Verdict::Clear) << c.what;
 }
 
 TEST(WholeLines, CutsASampleWhereALineEnds) {

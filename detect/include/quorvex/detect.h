@@ -1,7 +1,7 @@
 #pragma once
 
 // Which key was a file enciphered with? Each candidate deciphers a sample of the file,
-// and the candidates are ranked by how much the result looks like natural text.
+// and the candidates are ranked by how much the result looks like text.
 
 #include "quorvex/cipher.h"
 
@@ -22,13 +22,22 @@ struct Candidate {
 
 struct RankedCandidate {
     std::string name;
-    double score; // 0 to 100: how much the deciphered sample looks like natural text
+    CipherKey key;
+    double logLikelihood; // of the deciphered sample under the text model: what ranks
+    double score;         // 0 to 100, as shown: how much the result looks like text
+};
+
+enum class Verdict {
+    Clear,         // the best candidate gives text, and no other comes close
+    Uncertain,     // it gives text, but the runner-up comes close
+    Implausible,   // no candidate gives text, or a key that is not one of them does better
+    Empty,         // nothing to judge
+    NotEnciphered, // the sample reads as text as it is
 };
 
 struct Detection {
     std::vector<RankedCandidate> ranked; // best first
-    bool plausible = false;              // the best one gives natural-looking text
-    bool uncertain = false;              // the runner-up comes close to the best
+    Verdict verdict = Verdict::Empty;
 };
 
 // The four games, or every offset 0 to 94.
@@ -38,9 +47,6 @@ std::vector<Candidate> OffsetCandidates();
 // The front of `data` that ends with a whole line, so that no line is judged by a
 // length it does not have.
 std::string_view WholeLines(std::string_view data);
-
-// 0 to 100; natural English-like text scores near 100, rotated text far lower.
-double NaturalTextScore(std::string_view text);
 
 Detection Detect(std::string_view enciphered, const std::vector<Candidate>& candidates);
 
