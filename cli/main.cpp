@@ -1,55 +1,39 @@
-// quorvex-cli: the dialog's transcoding run from a shell, and a guess at which game a
-// file belongs to.
-
-#include "quorvex/cipher.h"
-#include "quorvex/detect.h"
-#include "quorvex/file.h"
-#include "quorvex/transcode.h"
+// quorvex-cli: the dialog's transcoding run from a shell, for one file, many files at once
+// or in place, through an editor, and a guess at which game a file belongs to.
 
 #include "platform.h"
+#include "quorvex/cipher.h"
+#include "quorvex/detect.h"
+#include "quorvex/transcode.h"
+#include "tool.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <cctype>
-#include <iomanip>
+#include <filesystem>
 #include <iostream>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitNoPlausibleKey = 3;
-constexpr const char* kProgram = "quorvex-cli";
+using tool::Quoted;
+using tool::Say;
+
+constexpr const char* kCommands[] = {"encrypt", "decrypt", "edit", "detect"};
 constexpr const char* kUsage =
-    "Usage: quorvex-cli encrypt|decrypt (--game GAME | --offset K) [--verbose] [--quiet] "
-    "INPUT OUTPUT\n"
+    "Usage: quorvex-cli encrypt|decrypt (--game GAME | --offset K) [OPTIONS] INPUT OUTPUT\n"
+    "       quorvex-cli encrypt|decrypt (--game GAME | --offset K) [OPTIONS]\n"
+    "                   (--output-dir FOLDER | --in-place) INPUT...\n"
+    "       quorvex-cli edit (--game GAME | --offset K) FILE\n"
     "       quorvex-cli detect [--any-offset] FILE\n"
     "Try 'quorvex-cli --help' for more information.\n";
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-std::optional<quorvex::GameSelection> ParseGame(std::string_view text) {
-    for (std::size_t i = 0; i < quorvex::GameNames.size(); ++i)
-        if (EqualsIgnoringCase(text, quorvex::GameNames[i]) || text == std::to_string(i))
-            return static_cast<quorvex::GameSelection>(i);
-    return std::nullopt;
-}
-
-std::string GameChoices() {
-    std::string choices;
-    for (std::size_t i = 0; i < quorvex::GameNames.size(); ++i)
-        choices +=
-            (i ? ", " : "") + std::string(quorvex::GameNames[i]) + " (" + std::to_string(i) + ")";
-    return choices;
+int UsageError(const std::string& message) {
+    Say(message);
+    std::cerr << kUsage;
+    return tool::kExitUsage;
 }
 
 // Progress goes to stderr only when asked for, so stdout can carry the output file.
@@ -65,187 +49,198 @@ private:
     bool m_verbose;
 };
 
-quorvex::FileRef Input(const std::string& arg) {
-    return arg == "-" ? quorvex::FileRef::Standard("standard input") : quorvex::FileRef::Path(arg);
+quorvex::FileRef FileOf(const std::string& argument, const char* standardName) {
+    return argument == "-" ? quorvex::FileRef::Standard(standardName)
+                           : quorvex::FileRef::Path(argument);
 }
 
-quorvex::FileRef Output(const std::string& arg) {
-    return arg == "-" ? quorvex::FileRef::Standard("standard output") : quorvex::FileRef::Path(arg);
+std::string Shown(const quorvex::FileRef& file) {
+    return file.standard ? file.name : Quoted(file.name);
 }
 
-std::string Describe(const quorvex::FileRef& file) {
-    return file.standard ? file.name : "'" + file.name + "'";
-}
-
-int Fail(const char* verb, const quorvex::FileRef& file, const std::string& reason) {
-    std::cerr << kProgram << ": " << verb << ' ' << Describe(file) << ": " << reason << '\n';
-    return kExitFailure;
-}
-
-const char* Verb(quorvex::RunOutcome outcome) {
-    switch (outcome) {
-    case quorvex::RunOutcome::ReadFailed:
-        return "cannot read";
-    case quorvex::RunOutcome::WriteFailed:
-        return "cannot write";
-    default:
-        return "cannot open";
+// INPUT OUTPUT: the dialog's run, with each stage on stderr when asked for.
+int RunOne(const tool::Options& options) {
+    const quorvex::FileRef input = FileOf(options.files[0], "standard input");
+    const quorvex::FileRef output = FileOf(options.files[1], "standard output");
+    const tool::KeyChoice choice = tool::ChooseKey(options, input.name, input.standard);
+    if (!choice.warning.empty())
+        Say("warning: " + choice.warning);
+    if (!choice.key) {
+        Say(choice.refusal);
+        return choice.readFailed ? tool::kExitFailure : tool::kExitNoKey;
     }
+    std::error_code error;
+    if (options.noClobber && !output.standard &&
+        std::filesystem::exists(tool::PathOf(output.name), error)) {
+        Say("will not overwrite " + Shown(output) + ": the file exists (--no-clobber)");
+        return tool::kExitFailure;
+    }
+    StderrSink sink(options.verbose);
+    const quorvex::TranscodeResult result =
+        quorvex::RunTranscode(input, output, options.mode, *choice.key, sink);
+    if (result.Failed()) {
+        const char* verb = result.outcome == quorvex::RunOutcome::ReadFailed    ? "cannot read"
+                           : result.outcome == quorvex::RunOutcome::WriteFailed ? "cannot write"
+                                                                                : "cannot open";
+        Say(std::string(verb) + " " +
+            Shown(result.role == quorvex::FileRole::Input ? input : output) + ": " + result.reason);
+        return tool::kExitFailure;
+    }
+    if (options.mode == quorvex::kEncrypt && result.lossyBytes > 0 && !options.quiet)
+        Say(tool::LossyWarning(result.lossyBytes, result.firstLossyLine, Shown(input)));
+    return 0;
 }
 
-struct Arguments {
-    std::string game;
-    std::optional<int> offset;
-    bool verbose = false;
-    bool quiet = false;
-    bool anyOffset = false;
-    std::string input;
-    std::string output;
-};
+int DetectGame(const tool::Options& options) {
+    const std::string& file = options.files.front();
+    const bool standard = file == "-";
+    const std::string shown = standard ? "standard input" : Quoted(file);
+    const tool::Sample sample = tool::ReadSample(file, standard);
+    if (!sample.failure.empty()) {
+        Say(std::string(sample.verb) + " " + shown + ": " + sample.failure);
+        return tool::kExitFailure;
+    }
+    const quorvex::Detection detection = quorvex::Detect(
+        sample.text, options.anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
+    std::cout << tool::Report(detection, shown, options.anyOffset);
+    const bool named = detection.verdict == quorvex::Verdict::Clear ||
+                       detection.verdict == quorvex::Verdict::Uncertain;
+    return named ? 0 : tool::kExitNoKey;
+}
 
-CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* description, Arguments& args) {
-    CLI::App* command = app.add_subcommand(name, description);
-    CLI::Option* game = command->add_option("-g,--game", args.game, "Game: " + GameChoices());
+// What CLI11 found wrong, in the tool's own words.
+std::string Explain(const CLI::ParseError& error) {
+    std::string what = error.what();
+    if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+        std::string first = what.substr(what.find(": ") + 2);
+        first = first.substr(0, first.find(' '));
+        return (first.starts_with("-") ? "unknown option " : "unexpected argument ") +
+               Quoted(first);
+    }
+    if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
+        std::islower(static_cast<unsigned char>(what[1])))
+        what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
+    return what;
+}
+
+void AddKeyOptions(CLI::App& command, tool::Options& options) {
+    CLI::Option* game = command.add_option(
+        "-g,--game", options.game,
+        "Game: " + tool::GameChoices() + "; auto (decrypt and edit) takes the one detect names");
     command
-        ->add_option("--offset", args.offset,
-                     "Offset 0 to 94 of a game that is not in the list, in place of --game")
+        .add_option("--offset", options.offset,
+                    "Offset 0 to 94 of a game that is not in the list, in place of --game")
         ->check(CLI::Range(0, quorvex::kAlphabetSize - 1))
         ->excludes(game);
-    command->add_flag("-v,--verbose", args.verbose, "Print every stage of the run to stderr");
-    command->add_flag("-q,--quiet", args.quiet,
-                      "Do not warn about bytes that will not decipher back as they were");
-    command->add_option("INPUT", args.input, "File to read, or - for standard input")->required();
-    command->add_option("OUTPUT", args.output, "File to write, or - for standard output")
+    command.add_flag("-q,--quiet", options.quiet,
+                     "No warnings: bytes that will not come back, a game that looks wrong");
+}
+
+CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* what, tool::Options& options) {
+    CLI::App* command = app.add_subcommand(name, what);
+    AddKeyOptions(*command, options);
+    command->add_flag("-v,--verbose", options.verbose, "Print every stage of the run to stderr");
+    command->add_flag("-n,--no-clobber", options.noClobber, "Never overwrite an existing output");
+    CLI::Option* folder = command->add_option("-o,--output-dir", options.outputFolder,
+                                              "Write each INPUT into FOLDER under its own name");
+    CLI::Option* inPlace =
+        command->add_flag("-i,--in-place", options.inPlace, "Replace each INPUT with its result")
+            ->excludes(folder);
+    command
+        ->add_option("--backup", options.backup,
+                     "With --in-place, keep each original as its name and SUFFIX (default ~)")
+        ->needs(inPlace);
+    command->add_flag("-r,--recursive", options.recursive,
+                      "Run every file in the folders given, keeping their relative paths");
+    command->add_option("-j,--jobs", options.jobs, "Files run at once (default: one per core)")
+        ->check(CLI::PositiveNumber);
+    command
+        ->add_option("FILES", options.files,
+                     "INPUT OUTPUT, or the inputs with --output-dir or --in-place; - is standard "
+                     "input or output")
         ->required();
     return command;
 }
 
-quorvex::CipherKey KeyOf(const Arguments& args) {
-    if (args.offset)
-        return quorvex::CipherKey::FromOffset(*args.offset);
-    if (args.game.empty())
-        throw CLI::RequiredError("--game or --offset");
-    const std::optional<quorvex::GameSelection> game = ParseGame(args.game);
-    if (!game)
-        throw CLI::ValidationError("--game", "unknown game '" + args.game + "'; choose one of " +
-                                                 GameChoices());
-    return *game;
-}
-
-void WarnAboutLossyBytes(const quorvex::TranscodeResult& result, const quorvex::FileRef& input) {
-    std::cerr << kProgram << ": warning: " << result.lossyBytes << " byte"
-              << (result.lossyBytes == 1 ? "" : "s") << " of " << Describe(input)
-              << " will not decipher back as they were, the first on line " << result.firstLossyLine
-              << " (only printable ASCII, tab and the Latin-1 letters ä ö ü á ó í come back)\n";
-}
-
-int Run(const Arguments& args, quorvex::CipherMode mode, quorvex::CipherKey key) {
-    StderrSink sink(args.verbose);
-    const quorvex::FileRef input = Input(args.input);
-    const quorvex::FileRef output = Output(args.output);
-    const quorvex::TranscodeResult result = quorvex::RunTranscode(input, output, mode, key, sink);
-    if (result.Failed())
-        return Fail(Verb(result.outcome), result.role == quorvex::FileRole::Input ? input : output,
-                    result.reason);
-    if (mode == quorvex::kEncrypt && result.lossyBytes > 0 && !args.quiet)
-        WarnAboutLossyBytes(result, input);
-    return 0;
-}
-
-// The front of a file that detection judges, cut after its last whole line unless the
-// file ends within it.
-struct Sample {
-    std::string text;
-    std::string failure; // why it could not be read, or empty
-    const char* verb = "cannot read";
-};
-
-Sample ReadSample(const quorvex::FileRef& ref) {
-    Sample sample;
-    quorvex::SystemError error = 0;
-    quorvex::File file = ref.standard ? quorvex::File::StandardInput()
-                                      : quorvex::File::OpenForReading(ref.name, error);
-    if (!file.IsOpen()) {
-        sample.verb = "cannot open";
-        sample.failure = quorvex::DescribeError(error);
-        return sample;
+// Whatever parsing alone does not decide.
+std::string Misuse(const tool::Options& options, bool run, bool edit) {
+    if (run && !options.ManyFiles()) {
+        if (options.files.size() != 2)
+            return "INPUT and OUTPUT are needed, or --output-dir or --in-place for " +
+                   std::string(options.files.size() < 2 ? "one input" : "several inputs");
+        if (options.recursive || options.jobs)
+            return std::string(options.recursive ? "-r" : "-j") +
+                   " goes with --output-dir or --in-place";
     }
-    // One byte more than the sample tells whether the file goes on.
-    sample.text.resize(quorvex::kDetectSampleBytes + 1);
-    std::size_t got = 0;
-    while (got < sample.text.size()) {
-        const std::ptrdiff_t n =
-            file.Read(sample.text.data() + got, sample.text.size() - got, error);
-        if (n < 0) {
-            sample.failure = quorvex::DescribeError(error);
-            return sample;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    const bool whole = got <= quorvex::kDetectSampleBytes;
-    sample.text.resize(std::min(got, quorvex::kDetectSampleBytes));
-    if (!whole)
-        sample.text = std::string(quorvex::WholeLines(sample.text));
-    return sample;
-}
-
-int DetectGame(const Arguments& args) {
-    const quorvex::FileRef file = Input(args.input);
-    const Sample sample = ReadSample(file);
-    if (!sample.failure.empty())
-        return Fail(sample.verb, file, sample.failure);
-
-    const quorvex::Detection detection = quorvex::Detect(
-        sample.text, args.anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
-    for (const quorvex::RankedCandidate& candidate : detection.ranked)
-        std::cout << std::left << std::setw(12) << candidate.name << std::right << std::fixed
-                  << std::setprecision(1) << std::setw(5) << candidate.score << '\n';
-    if (!detection.plausible) {
-        std::cout << "no " << (args.anyOffset ? "offset" : "game") << " gives plausible text\n";
-        return kExitNoPlausibleKey;
-    }
-    if (detection.uncertain)
-        std::cout << "uncertain: " << detection.ranked[1].name << " comes close to "
-                  << detection.ranked[0].name << '\n';
-    return 0;
+    if (edit && options.files.size() != 1)
+        return "edit takes one FILE";
+    if (!run && !edit)
+        return {};
+    if (!options.offset && options.game.empty())
+        return "--game or --offset is required";
+    if (options.AutoGame() && options.mode == quorvex::kEncrypt && !edit)
+        return "--game auto is for decrypt and edit";
+    if (!options.offset && !options.AutoGame() && !tool::ParseGame(options.game))
+        return "unknown game " + Quoted(options.game) + "; choose one of " + tool::GameChoices();
+    return {};
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Enciphers and deciphers game text files line by line.", kProgram};
+    std::vector<std::string> arguments = platform::Arguments(argc, argv);
+    // --backup takes its suffix only after '=': the next argument is always a file.
+    for (std::string& argument : arguments)
+        if (argument == "--backup")
+            argument = "--backup=~";
+    if (arguments.size() > 1) {
+        const std::string& first = arguments[1];
+        const bool known =
+            std::find(std::begin(kCommands), std::end(kCommands), first) != std::end(kCommands);
+        if (!known && !first.starts_with("-"))
+            return UsageError("unknown command " + Quoted(first));
+        if (!known && first != "--help" && first != "-h" && first != "--version")
+            return UsageError("unknown option " + Quoted(first));
+    }
+
+    CLI::App app{"Enciphers and deciphers game text files line by line.", tool::kProgram};
     // On Windows a path may begin with a slash too; options begin with dashes only.
     app.allow_windows_style_options(false);
-    app.set_version_flag("--version", std::string(kProgram) + " " QUORVEX_VERSION);
+    app.set_version_flag("--version", std::string(tool::kProgram) + " " QUORVEX_VERSION);
     app.require_subcommand(1);
-    Arguments args;
-    CLI::App* encrypt = AddRunCommand(app, "encrypt", "Encipher INPUT into OUTPUT", args);
-    AddRunCommand(app, "decrypt", "Decipher INPUT into OUTPUT", args);
+    tool::Options options;
+    CLI::App* encrypt = AddRunCommand(app, "encrypt", "Encipher files", options);
+    CLI::App* decrypt = AddRunCommand(app, "decrypt", "Decipher files", options);
+    CLI::App* edit = app.add_subcommand(
+        "edit", "Decipher FILE, open it in $VISUAL or $EDITOR, and encipher the changes back");
+    AddKeyOptions(*edit, options);
+    edit->add_option("FILE", options.files, "Enciphered file")->required();
     CLI::App* detect = app.add_subcommand(
         "detect", "Tell which game FILE was enciphered for, from its first 256 KiB");
-    detect->add_flag("--any-offset", args.anyOffset,
+    detect->add_flag("--any-offset", options.anyOffset,
                      "Rank all 95 offsets instead of the four games");
-    detect->add_option("FILE", args.input, "Enciphered file, or - for standard input")->required();
+    detect->add_option("FILE", options.files, "Enciphered file, or - for standard input")
+        ->required()
+        ->expected(1);
 
-    std::optional<quorvex::CipherKey> key;
-    const std::vector<std::string> arguments = platform::Arguments(argc, argv);
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)
         pointers.push_back(argument.c_str());
     try {
         app.parse(static_cast<int>(pointers.size()), pointers.data());
-        if (!detect->parsed())
-            key = KeyOf(args);
-    } catch (const CLI::Success& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::cerr << kProgram << ": " << e.what() << '\n' << kUsage;
-        return kExitUsage;
+    } catch (const CLI::Success& success) {
+        return app.exit(success);
+    } catch (const CLI::ParseError& error) {
+        return UsageError(Explain(error));
     }
+    options.mode = decrypt->parsed() || edit->parsed() ? quorvex::kDecrypt : quorvex::kEncrypt;
+    const bool run = encrypt->parsed() || decrypt->parsed();
+    if (const std::string misuse = Misuse(options, run, edit->parsed()); !misuse.empty())
+        return UsageError(misuse);
 
     if (detect->parsed())
-        return DetectGame(args);
-    return Run(args, encrypt->parsed() ? quorvex::kEncrypt : quorvex::kDecrypt, *key);
+        return DetectGame(options);
+    if (edit->parsed())
+        return tool::Edit(options);
+    return options.ManyFiles() ? tool::RunMany(options) : RunOne(options);
 }

@@ -6,7 +6,35 @@
 
 #include <shellapi.h>
 
+#include <cstdlib>
+#include <cwchar>
+#include <mutex>
+
 namespace platform {
+
+namespace {
+
+std::mutex g_lock;
+std::vector<std::wstring> g_files;
+std::wstring g_folder;
+
+BOOL WINAPI RemoveAndEnd(DWORD) {
+    std::lock_guard lock(g_lock);
+    for (const std::wstring& file : g_files)
+        ::DeleteFileW(file.c_str());
+    if (!g_folder.empty())
+        ::RemoveDirectoryW(g_folder.c_str());
+    return FALSE; // and let the process end as it would have
+}
+
+std::wstring EditorCommand() {
+    for (const wchar_t* variable : {L"VISUAL", L"EDITOR"})
+        if (const wchar_t* value = _wgetenv(variable); value && *value)
+            return value;
+    return L"notepad";
+}
+
+} // namespace
 
 std::vector<std::string> Arguments(int, char**) {
     // Messages name files in UTF-8; the console shows them as such.
@@ -18,6 +46,83 @@ std::vector<std::string> Arguments(int, char**) {
         arguments.push_back(quorvex::ToUtf8(wide[i]));
     ::LocalFree(wide);
     return arguments;
+}
+
+bool ErrorsGoToTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+}
+
+std::string PrivateFolder() {
+    wchar_t base[MAX_PATH + 1] = {};
+    if (!::GetTempPathW(MAX_PATH + 1, base))
+        return {};
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring folder = std::wstring(base) + L"quorvex-" +
+                                    std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                    std::to_wstring(attempt);
+        // The user's own temporary folder: its access list admits only the user.
+        if (::CreateDirectoryW(folder.c_str(), nullptr))
+            return quorvex::ToUtf8(folder);
+    }
+    return {};
+}
+
+void RemoveOnInterrupt(const std::vector<std::string>& files, const std::string& folder) {
+    {
+        std::lock_guard lock(g_lock);
+        g_files.clear();
+        for (const std::string& file : files)
+            g_files.push_back(quorvex::ToUtf16(file));
+        g_folder = quorvex::ToUtf16(folder);
+    }
+    ::SetConsoleCtrlHandler(RemoveAndEnd, TRUE);
+}
+
+void ForgetInterrupt() {
+    ::SetConsoleCtrlHandler(RemoveAndEnd, FALSE);
+    std::lock_guard lock(g_lock);
+    g_files.clear();
+    g_folder.clear();
+}
+
+int RunEditor(const std::string& path) {
+    std::wstring command = EditorCommand() + L" \"" + quorvex::ToUtf16(path) + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &process))
+        return -1;
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    ::GetExitCodeProcess(process.hProcess, &status);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+}
+
+Answer Ask(const std::string& question) {
+    const HANDLE in = ::CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    const HANDLE out = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+    Answer answer = Answer::NoTerminal;
+    if (in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE) {
+        const std::wstring prompt = quorvex::ToUtf16(question);
+        DWORD count = 0;
+        ::WriteConsoleW(out, prompt.data(), static_cast<DWORD>(prompt.size()), &count, nullptr);
+        wchar_t reply[64] = {};
+        answer = ::ReadConsoleW(in, reply, 63, &count, nullptr) && count > 0 &&
+                         (reply[0] == L'y' || reply[0] == L'Y')
+                     ? Answer::Yes
+                     : Answer::No;
+    }
+    if (in != INVALID_HANDLE_VALUE)
+        ::CloseHandle(in);
+    if (out != INVALID_HANDLE_VALUE)
+        ::CloseHandle(out);
+    return answer;
 }
 
 } // namespace platform

@@ -49,10 +49,13 @@ File File::OpenForWriting(const std::string& path, SystemError& error) {
     return file;
 }
 
-File File::CreateNew(const std::string& path, unsigned permissions, SystemError& error) {
-    File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600), true);
-    // The mode given to open passes through the umask; the copy must keep the original's.
-    if (!file.IsOpen() || ::fchmod(file.m_handle, permissions & 07777) != 0) {
+File File::CreateNew(const std::string& path, std::optional<unsigned> permissions,
+                     SystemError& error) {
+    File file(
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions ? 0600 : 0666),
+        true);
+    // The mode given to open passes through the umask; a copy must keep the original's.
+    if (!file.IsOpen() || (permissions && ::fchmod(file.m_handle, *permissions & 07777) != 0)) {
         error = errno;
         if (file.IsOpen())
             ::unlink(path.c_str());
@@ -149,6 +152,14 @@ bool Permissions(const std::string& path, unsigned& permissions, SystemError& er
 
 bool Replace(const std::string& from, const std::string& to, SystemError& error) {
     if (std::rename(from.c_str(), to.c_str()) == 0)
+        return true;
+    error = errno;
+    return false;
+}
+
+bool Link(const std::string& from, const std::string& to, SystemError& error) {
+    ::unlink(to.c_str());
+    if (::link(from.c_str(), to.c_str()) == 0)
         return true;
     error = errno;
     return false;

@@ -78,8 +78,7 @@ File File::OpenForWriting(const std::string& path, SystemError& error) {
 }
 
 // Hidden while it is being written; Replace shows it again as it takes the final name.
-File File::CreateNew(const std::string& path, unsigned permissions, SystemError& error) {
-    (void)permissions; // Windows keeps no permission bits of this kind
+File File::CreateNew(const std::string& path, std::optional<unsigned>, SystemError& error) {
     File file(::CreateFileW(ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_HIDDEN, nullptr),
               true);
@@ -188,6 +187,15 @@ bool Replace(const std::string& from, const std::string& to, SystemError& error)
     if (::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL) &&
         ::MoveFileExW(source.c_str(), ToUtf16(to).c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    error = LastError();
+    return false;
+}
+
+bool Link(const std::string& from, const std::string& to, SystemError& error) {
+    const std::wstring name = ToUtf16(to);
+    ::DeleteFileW(name.c_str());
+    if (::CreateHardLinkW(name.c_str(), ToUtf16(from).c_str(), nullptr))
         return true;
     error = LastError();
     return false;

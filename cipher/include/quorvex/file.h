@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace quorvex {
@@ -39,8 +40,10 @@ public:
     static File OpenForReading(const std::string& path, SystemError& error);
     // For writing: created if missing, never truncated here.
     static File OpenForWriting(const std::string& path, SystemError& error);
-    // A new file that nobody else can have opened; fails if the name exists.
-    static File CreateNew(const std::string& path, unsigned permissions, SystemError& error);
+    // A new file that nobody else can have opened; fails if the name exists. Without
+    // permission bits it gets those of any new file.
+    static File CreateNew(const std::string& path, std::optional<unsigned> permissions,
+                          SystemError& error);
     // The process's standard input or output, lent: never closed by this object.
     static File StandardInput();
     static File StandardOutput();
@@ -77,6 +80,8 @@ namespace files {
 bool Permissions(const std::string& path, unsigned& permissions, SystemError& error);
 // Moves `from` over `to` in one step: `to` is either the old file or the new one.
 bool Replace(const std::string& from, const std::string& to, SystemError& error);
+// Gives the file `from` the further name `to`, in place of any file of that name.
+bool Link(const std::string& from, const std::string& to, SystemError& error);
 // Makes a rename in `folder` survive a crash.
 bool SyncFolder(const std::string& folder, SystemError& error);
 bool Remove(const std::string& path);
