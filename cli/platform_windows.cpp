@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 #include <cwchar>
+#include <fcntl.h>
+#include <io.h>
 #include <mutex>
 
 namespace platform {
@@ -37,8 +39,11 @@ std::wstring EditorCommand() {
 } // namespace
 
 std::vector<std::string> Arguments(int, char**) {
-    // Messages name files in UTF-8; the console shows them as such.
+    // Messages name files in UTF-8; the console shows them as such. No stream of the tool
+    // is in the C runtime's text mode: every byte goes out as written.
     ::SetConsoleOutputCP(CP_UTF8);
+    for (int fd : {0, 1, 2})
+        _setmode(fd, _O_BINARY);
     int count = 0;
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     std::vector<std::string> arguments;

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Dialog.h"
+
+#include <string>
+
+// The program's one working window: two paths, a direction and a game, and the commands
+// that run a file through the cipher.
+class QuorvexDlg : public Dialog {
+public:
+    explicit QuorvexDlg(HWND parent = nullptr);
+
+    // Dialog data: what a run takes, as of the last exchange.
+    int m_nGame;
+    int m_nMode;
+    std::wstring m_strInput;
+    std::wstring m_strOutput;
+    HICON m_hIcon;
+
+protected:
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    void DoDataExchange(Exchange direction) override;
+    BOOL OnInitDialog() override;
+
+private:
+    static const Entry<QuorvexDlg> kMessageMap[];
+
+    void OnSysCommand(UINT id, LPARAM parameter, bool& handled);
+    void OnPaint(bool& handled);
+    HICON OnQueryDragIcon();
+    void OnExecute();
+    void OnExit();
+    void OnGetInput();
+    void OnInfoAbout();
+    void OnInfoOperation();
+};
+
+// Its command table is empty: OK, Enter, Escape and the close box are the base's.
+class AboutDlg : public Dialog {
+public:
+    explicit AboutDlg(HWND owner);
+};
+
+// The dialog's message box: the program file's name as caption, no icon, one OK button.
+void ShowDialogMessage(HWND owner, const std::wstring& text);
