@@ -1,4 +1,5 @@
 #include "quorvex/file.h"
+#include "quorvex/transcode.h"
 #include "tool.h"
 
 #include <algorithm>

@@ -111,6 +111,8 @@ int DetectGame(const tool::Options& options) {
 // What CLI11 found wrong, in the tool's own words.
 std::string Explain(const CLI::ParseError& error) {
     std::string what = error.what();
+    if (what == "A subcommand is required")
+        return "a command is needed: encrypt, decrypt, edit or detect";
     if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
         std::string first = what.substr(what.find(": ") + 2);
         first = first.substr(0, first.find(' '));

@@ -6,6 +6,7 @@
 #include "ui_quorvex_dialog.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -29,8 +31,6 @@ namespace {
 
 const QSize kMainClientArea(320, 261);
 const QSize kAboutClientArea(235, 55);
-const char kOperationText[] =
-    "Enter Input & Output files. Select Encrypt/Decrypt/game and press Execute";
 
 void ExchangeRadio(QButtonGroup& group, int& value, QuorvexDlg::Exchange direction) {
     if (direction == QuorvexDlg::Exchange::Pull) {
@@ -99,12 +99,26 @@ private:
 
 } // namespace
 
+QString ApplicationTitle() {
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
 void ShowDialogMessage(QWidget* owner, const QString& text) {
-    const QString caption = QCoreApplication::applicationName();
+    const QString caption = ApplicationTitle();
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
     box.setTextFormat(Qt::PlainText);
     box.setWindowTitle(caption);
+    // A message box sizes itself to its text; a window manager then cuts a caption that is
+    // wider. Room for the caption and the frame's own buttons keeps it whole.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(CaptionRoom(box, caption), 0, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
+}
+
+int CaptionRoom(const QWidget& window, const QString& caption) {
+    const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
+    return title.horizontalAdvance(caption) + 8 * window.fontMetrics().height();
 }
 
 std::optional<QString> PickFileToOpen(QWidget* owner) {
@@ -112,6 +126,10 @@ std::optional<QString> PickFileToOpen(QWidget* owner) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // Wide and tall enough that names, sizes and dates show whole.
+    const QFontMetrics metrics = dialog.fontMetrics();
+    dialog.resize(dialog.sizeHint().expandedTo(
+        QSize(100 * metrics.averageCharWidth(), 28 * metrics.height())));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
@@ -211,8 +229,10 @@ void QuorvexDlg::LayOut() {
     FixWindowSize();
 }
 
-// The frame cannot be dragged to another size, but the maximise button still enlarges
-// the window: the size is fixed except while maximised.
+// The window keeps its size: the frame cannot be dragged larger or smaller. Most X11
+// window managers then offer no maximising either, since equal minimum and maximum sizes
+// rule it out; should one maximise the window all the same, the limit is lifted while it
+// stays maximised.
 void QuorvexDlg::FixWindowSize() {
     if (windowState() & Qt::WindowMaximized)
         setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
@@ -257,7 +277,8 @@ void QuorvexDlg::OnInfoAbout() {
 }
 
 void QuorvexDlg::OnInfoOperation() {
-    ShowDialogMessage(this, QString::fromUtf8(kOperationText));
+    const std::string_view text = quorvex::messages::kOperation;
+    ShowDialogMessage(this, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
 }
 
 AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::AboutDlg>()) {

@@ -81,8 +81,13 @@ private:
     std::unique_ptr<Ui::AboutDlg> ui;
 };
 
-// The dialog's message box: the application's name as caption, no icon, one OK button.
+// The program file's name without its extension.
+QString ApplicationTitle();
+
+// The dialog's message box: the application's title as caption, no icon, one OK button.
 void ShowDialogMessage(QWidget* owner, const QString& text);
+// How wide a window must be for a window manager to show `caption` whole.
+int CaptionRoom(const QWidget& window, const QString& caption);
 
 // Qt's own file dialog, which, unlike the desktop's, accepts a name that does not exist.
 std::optional<QString> PickFileToOpen(QWidget* owner);

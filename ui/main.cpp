@@ -2,8 +2,12 @@
 
 #include <QApplication>
 
-int main(int argc, char** argv) {
-    QApplication application(argc, argv);
+int main(int, char** argv) {
+    // The program takes no options, and Qt's own (-reverse, -qwindowtitle, ...) would
+    // change it: Qt sees the program's name alone. QT_QPA_PLATFORM still picks a platform.
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication application(qtArgc, qtArgv);
     QApplication::setApplicationVersion(QStringLiteral(QUORVEX_VERSION));
     // Lets the desktop match the windows to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.quorvex.Quorvex"));

@@ -137,11 +137,21 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
     return done;
 }
 
+std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file) {
+    return std::to_string(count) + (count == 1 ? " byte of " : " bytes of ") + std::string(file) +
+           " will not decipher back as they were, the first on line " + std::to_string(firstLine) +
+           " (only printable ASCII, tab and the Latin-1 letters ä ö ü á ó í come back)";
+}
+
 void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,
                     GameSelection game, MessageSink& sink) {
-    if (RunTranscode(FileRef::Path(inputPath), FileRef::Path(outputPath), mode, game, sink)
-            .Failed())
+    const TranscodeResult result =
+        RunTranscode(FileRef::Path(inputPath), FileRef::Path(outputPath), mode, game, sink);
+    if (result.Failed())
         std::exit(EXIT_FAILURE);
+    if (mode == kEncrypt && result.lossyBytes > 0)
+        sink.Show(
+            LossyBytesMessage(result.lossyBytes, result.firstLossyLine, "'" + inputPath + "'"));
 }
 
 } // namespace quorvex

@@ -24,7 +24,14 @@ inline constexpr std::string_view kCloseFiles = "Close Files.";
 inline constexpr std::string_view kOpenFailed = "File could not be opened.";
 inline constexpr std::string_view kReadFailed = "File could not be read.";
 inline constexpr std::string_view kWriteFailed = "File could not be written.";
+// The dialog's menu entry "&Operation".
+inline constexpr std::string_view kOperation =
+    "Enter Input & Output files. Select Encrypt/Decrypt/game and press Execute";
 } // namespace messages
+
+// Tells that `count` bytes of `file` (as it is to be shown) will not come back from a
+// round trip, the first of them on line `firstLine`.
+std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file);
 
 class MessageSink {
 public:
@@ -67,7 +74,8 @@ StreamResult TranscodeFile(File& input, File& output, CipherMode mode, CipherKey
                            const StreamOptions& options = {});
 
 // The dialog's run: a failure, once its message is acknowledged, ends the process with
-// exit status 1.
+// exit status 1. An encrypt run that met bytes which will not come back says so after
+// its last message.
 void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,
                     GameSelection game, MessageSink& sink);
 
