@@ -1,34 +1,52 @@
-// Runs a fuzz target over its saved inputs, so that the corpus is a regression test
-// that needs no fuzzing toolchain.
+// Runs a fuzz target over its saved inputs and over inputs generated from a fixed seed,
+// so that its property is a regression test that needs no fuzzing toolchain.
+// Usage: fuzz_NAME CORPUS_FOLDER [GENERATED_INPUTS]
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
-#include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
+namespace {
+
+void Replay(const std::string& bytes) {
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Text-like bytes: mostly printable, with line ends, tabs and stray bytes of every value.
+std::string Generated(std::mt19937& random) {
+    std::string bytes(random() % 4096, '\0');
+    for (char& c : bytes) {
+        const unsigned pick = random() % 100;
+        c = static_cast<char>(pick < 75   ? ' ' + random() % 95
+                              : pick < 87 ? '\n'
+                              : pick < 93 ? '\r'
+                              : pick < 96 ? '\t'
+                                          : random() % 256);
+    }
+    return bytes;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
     int replayed = 0;
-    for (int i = 1; i < argc; ++i) {
-        std::vector<std::filesystem::path> inputs;
-        if (std::filesystem::is_directory(argv[i])) {
-            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
-                inputs.push_back(entry.path());
-        } else {
-            inputs.emplace_back(argv[i]);
-        }
-        for (const auto& path : inputs) {
-            std::ifstream in(path, std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                   bytes.size());
+    if (argc > 1) {
+        for (const auto& entry : std::filesystem::directory_iterator(argv[1])) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            Replay({std::istreambuf_iterator<char>(in), {}});
             ++replayed;
         }
     }
+    std::mt19937 random(1);
+    for (int i = argc > 2 ? std::atoi(argv[2]) : 0; i > 0; --i, ++replayed)
+        Replay(Generated(random));
     std::printf("%d inputs replayed\n", replayed);
     return replayed > 0 ? 0 : 1;
 }

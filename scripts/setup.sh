@@ -1,10 +1,16 @@
-# Shared by run.sh and test.sh: installs the Debian packages the build needs, and
-# configures and builds the project. Sourced, not run.
+# Shared by the scripts: installs the Debian packages the build needs, and configures and
+# builds the project. Sourced, not run.
 
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$QUORVEX_ROOT/build}
 
 BUILD_PACKAGES=(cmake g++ make libcli11-dev qt6-base-dev librsvg2-bin)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils
+               desktop-file-utils appstream dpkg-dev)
+# The Windows programs: the cross compiler, GoogleTest's sources for it, and Wine to run
+# them; python3 draws the icon.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest python3)
+WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth xdotool x11-utils)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -36,3 +42,5 @@ build_project() {
     cmake -S "$QUORVEX_ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" "$@" &&
         cmake --build "$BUILD_DIR" -j2
 }
+
+WINDOWS_TOOLCHAIN=$QUORVEX_ROOT/cmake/mingw-w64-x86_64.cmake

@@ -1,217 +1,251 @@
+// The line cipher against its byte-at-a-time definition, and the run's file format.
+
 #include "quorvex/cipher.h"
+#include "quorvex/line_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <random>
 #include <set>
 #include <string>
 
 namespace quorvex {
 namespace {
 
-TEST(ReduceLineLength, FoldsIntoZeroToNinetyFive) {
+std::string Printable(std::size_t length, unsigned seed = 1) {
+    std::string line(length, ' ');
+    for (std::size_t i = 0; i < length; ++i)
+        line[i] = static_cast<char>(kAlphabetFirst + (i * 37 + seed * 11) % kAlphabetSize);
+    return line;
+}
+
+TEST(Cipher, LengthsFoldAndShiftsFollowTheOffset) {
     const struct {
         std::size_t length;
         int reduced;
-    } cases[] = {{0, 0},    {1, 1},   {94, 94},  {95, 95},  {96, 1},
-                 {190, 95}, {191, 1}, {500, 25}, {511, 36}, {570, 95}};
-    for (const auto& c : cases)
-        EXPECT_EQ(ReduceLineLength(c.length), c.reduced) << "length " << c.length;
-}
+    } folds[] = {{0, 0}, {94, 94}, {95, 95}, {96, 1}, {190, 95}, {191, 1}, {500, 25}, {570, 95}};
+    for (const auto& f : folds)
+        EXPECT_EQ(ReduceLineLength(f.length), f.reduced) << f.length;
 
-TEST(GameOffsets, AreFourDistinctKeysOfTheAlphabet) {
     const std::set<int> distinct(GameOffsets.begin(), GameOffsets.end());
-    EXPECT_EQ(distinct.size(), GameOffsets.size());
-    for (int k : GameOffsets) {
-        EXPECT_GE(k, 0);
-        EXPECT_LE(k, 94);
-    }
-}
-
-TEST(LineShift, ComparesReducedLengthWithTheGameOffset) {
-    const int k0 = GameOffsets[0];
-    const int k3 = GameOffsets[3];
+    EXPECT_EQ(distinct.size(), 4u);
+    EXPECT_EQ(*distinct.rbegin() < kAlphabetSize && *distinct.begin() >= 0, true);
     const struct {
         int reduced;
-        GameSelection game;
+        CipherKey key;
         int shift;
-    } cases[] = {
-        {k0, 0, 0},                   // equal: no rotation
-        {k0 - 1, 0, 94},              // just below wraps to the top
-        {k0 + 1, 0, 1},               // just above
-        {0, 0, 95 - k0},              // empty line
-        {95, 3, 95 - k3},             // the unfolded 95
-        {k3 - 31, 3, 95 - 31},        //
-        {50, -1, 0},                  // no game chosen
-        {50, 4, 0},                   // outside the table
-        {GameOffsets[1], 1, 0},       //
-        {GameOffsets[2] + 40, 2, 40}, //
+    } shifts[] = {
+        {GameOffsets[0], 0, 0},
+        {GameOffsets[0] - 1, 0, 94},
+        {GameOffsets[0] + 1, 0, 1},
+        {0, 3, kAlphabetSize - GameOffsets[3]},
+        {95, 1, 95 - GameOffsets[1]},
+        {50, -1, 0},
+        {50, 4, 0},
+        {95, CipherKey::FromOffset(0), 95},
+        {94, CipherKey::FromOffset(0), 94},
+        {40, CipherKey::FromOffset(94), 41},
+        {40, CipherKey::FromOffset(95), 0},
+        {40, CipherKey::FromOffset(-1), 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(LineShift(c.reduced, c.game), c.shift) << "R " << c.reduced << " game " << c.game;
+    for (const auto& s : shifts)
+        EXPECT_EQ(LineShift(s.reduced, s.key), s.shift) << s.reduced;
+    for (GameSelection game = 0; game < 4; ++game)
+        for (int r = 0; r <= 95; ++r)
+            ASSERT_EQ(LineShift(r, CipherKey::FromOffset(GameOffsets[game])), LineShift(r, game));
 }
 
-TEST(CharCipher, RotatesWithinTheAlphabetAndLeavesPassThroughBytes) {
+TEST(Cipher, BytesRotateWithinTheAlphabetOrPassUnchanged) {
     const struct {
-        const char* what;
         unsigned char in;
         int shift;
         unsigned char encrypted;
         unsigned char decrypted;
     } cases[] = {
-        {"plain letter", 'A', 10, 'K', '7'},
-        {"top wraps to bottom", '~', 1, ' ', '}'},
-        {"bottom wraps to top", ' ', 1, '!', '~'},
-        {"shift 95 is identity for printables", 'q', 95, 'q', 'q'},
-        {"tab passes", 0x09, 50, 0x09, 0x09},
-        {"a-umlaut passes", 0xE4, 37, 0xE4, 0xE4},
-        {"i-acute passes", 0xED, 1, 0xED, 0xED},
-        {"zero byte", 0x00, 10, 0x0A, 85},
-        {"DEL wraps on encrypt only", 127, 0, 32, 127},
-        {"DEL with shift", 127, 5, 37, 122},
-        {"high byte is negative", 0xFF, 11, 0x0A, 0xFF - 11 + 95 - 256},
-        {"lowest high byte", 0x80, 0, 0x80, 0xDF},
-        {"high byte that is no pass-through letter", 0xE5, 5, 0xEA, 0x3F},
+        {'A', 10, 'K', '7'},   {'~', 1, ' ', '}'},     {' ', 1, '!', '~'},
+        {'q', 95, 'q', 'q'},   {0x09, 50, 0x09, 0x09}, {0xE4, 37, 0xE4, 0xE4},
+        {0xF6, 3, 0xF6, 0xF6}, {0xFC, 3, 0xFC, 0xFC},  {0xE1, 3, 0xE1, 0xE1},
+        {0xF3, 3, 0xF3, 0xF3}, {0xED, 1, 0xED, 0xED},  {0x00, 10, 0x0A, 85},
+        {127, 0, 32, 127},     {127, 5, 37, 122},      {0xFF, 11, 0x0A, 0xFF - 11 + 95 - 256},
+        {0x80, 0, 0x80, 0xDF}, {0xE5, 5, 0xEA, 0x3F},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(EncryptChar(c.in, c.shift), c.encrypted) << c.what;
-        EXPECT_EQ(DecryptChar(c.in, c.shift), c.decrypted) << c.what;
+        EXPECT_EQ(EncryptChar(c.in, c.shift), c.encrypted) << int(c.in) << " by " << c.shift;
+        EXPECT_EQ(DecryptChar(c.in, c.shift), c.decrypted) << int(c.in) << " by " << c.shift;
     }
+    for (int shift = 0; shift <= kMaxShift; ++shift)
+        for (int c = kAlphabetFirst; c <= kAlphabetLast; ++c)
+            ASSERT_EQ(DecryptChar(EncryptChar(static_cast<unsigned char>(c), shift), shift), c);
 }
 
-TEST(CharCipher, DecryptUndoesEncryptForEveryPrintableAtEveryShift) {
-    for (int shift = 0; shift <= kMaxShift; ++shift) {
-        for (int c = kAlphabetFirst; c <= kAlphabetLast; ++c) {
-            const unsigned char e = EncryptChar(static_cast<unsigned char>(c), shift);
-            ASSERT_GE(e, kAlphabetFirst);
-            ASSERT_LE(e, kAlphabetLast);
-            ASSERT_EQ(DecryptChar(e, shift), c) << "c " << c << " shift " << shift;
-        }
-    }
-}
-
-std::string Printable(std::size_t length) {
-    std::string line;
-    for (std::size_t i = 0; i < length; ++i)
-        line += static_cast<char>(kAlphabetFirst + (i * 37 + 11) % kAlphabetSize);
-    return line;
-}
-
-TEST(TransformLine, RoundTripsPrintableLinesOfEveryLengthUnderEveryGame) {
-    for (GameSelection game = 0; game < 4; ++game) {
-        for (std::size_t length = 0; length <= 511; ++length) {
-            const std::string line = Printable(length) + (length > 3 ? "\t\xE4\xF3" : "");
-            const std::string enciphered = TransformLine(line, kEncrypt, game);
-            ASSERT_EQ(enciphered.size(), line.size());
-            ASSERT_EQ(TransformLine(enciphered, kDecrypt, game), line)
-                << "game " << game << " length " << line.size();
-        }
-    }
-}
-
-TEST(TransformLine, UsesOneShiftPerLine) {
-    const struct {
-        const char* what;
-        std::string line;
-        CipherMode mode;
-        GameSelection game;
-        std::string expected;
-    } cases[] = {
-        {"empty line", "", kEncrypt, 2, ""},
-        {"length equal to the offset is unchanged", Printable(GameOffsets[1]), kEncrypt, 1,
-         Printable(GameOffsets[1])},
-        {"no game leaves printables", "Hello\t\xE4", kDecrypt, -1, "Hello\t\xE4"},
-        {"no game still moves control bytes up on decrypt", std::string("\x01\x7F\xC0", 3),
-         kDecrypt, 7, std::string("\x60\x7F\x1F", 3)},
-        {"no game turns DEL into space on encrypt", "\x7F", kEncrypt, 9, " "},
-        {"unknown mode copies", "abc", 5, 0, "abc"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(TransformLine(c.line, c.mode, c.game), c.expected) << c.what;
-
-    // Every byte of a line moves by the same amount, taken from the line's length.
-    const std::string line(GameOffsets[0] + 3, 'A');
-    EXPECT_EQ(TransformLine(line, kEncrypt, 0), std::string(line.size(), 'D'));
-    EXPECT_NE(TransformLine(line, kEncrypt, 1), TransformLine(line, kEncrypt, 0));
-}
-
-TEST(TransformLine, AgreesWithTheCharCipherForEveryByteLengthAndGame) {
-    // The line transform works on many bytes at once; it must give exactly what the
-    // byte-at-a-time definition gives, in whole blocks and in the tail of a line.
-    for (GameSelection game = 0; game < 4; ++game) {
-        for (std::size_t length = 1; length <= 200; ++length) {
+// The line transform works on many bytes at once, the stream on whole blocks of lines:
+// both must give exactly what the byte-at-a-time definition gives.
+TEST(Cipher, LinesAgreeWithTheByteDefinition) {
+    for (GameSelection game = -1; game < 4; ++game) {
+        for (std::size_t length = 0; length <= 600; length += length < 70 ? 1 : 53) {
             const int shift = LineShift(ReduceLineLength(length), game);
-            for (int first = 0; first < 256; ++first) {
+            for (int first = 0; first < 256; first += length < 40 ? 1 : 29) {
                 std::string line(length, '\0');
                 for (std::size_t i = 0; i < length; ++i)
-                    line[i] = static_cast<char>((first + i) & 0xFF);
+                    line[i] = static_cast<char>((first + i * 7) & 0xFF);
                 const std::string enc = TransformLine(line, kEncrypt, game);
                 const std::string dec = TransformLine(line, kDecrypt, game);
+                ASSERT_EQ(enc.size(), length);
                 for (std::size_t i = 0; i < length; ++i) {
                     const auto c = static_cast<unsigned char>(line[i]);
-                    ASSERT_EQ(static_cast<unsigned char>(enc[i]), EncryptChar(c, shift))
-                        << "byte " << int(c) << " shift " << shift;
-                    ASSERT_EQ(static_cast<unsigned char>(dec[i]), DecryptChar(c, shift))
-                        << "byte " << int(c) << " shift " << shift;
+                    ASSERT_EQ(static_cast<unsigned char>(enc[i]), EncryptChar(c, shift)) << i;
+                    ASSERT_EQ(static_cast<unsigned char>(dec[i]), DecryptChar(c, shift)) << i;
                 }
             }
         }
     }
+    EXPECT_EQ(TransformLine("abc", 5, 0), "abc");
+    EXPECT_EQ(TransformLine(std::string(GameOffsets[0] + 3, 'A'), kEncrypt, 0),
+              std::string(GameOffsets[0] + 3, 'D'));
 }
 
-TEST(TransformLine, LinesLongerThanTheReaderGivesFollowTheArithmetic) {
-    // 600 bytes fold to 125 after five passes; the result must still be the plain
-    // per-byte arithmetic, not a table lookup out of range.
-    const std::string line = Printable(600);
-    const int shift = LineShift(ReduceLineLength(line.size()), 0);
-    ASSERT_GT(shift, kMaxShift);
-    const std::string out = TransformLine(line, kEncrypt, 0);
-    for (std::size_t i = 0; i < line.size(); ++i)
-        ASSERT_EQ(static_cast<unsigned char>(out[i]),
-                  EncryptChar(static_cast<unsigned char>(line[i]), shift));
-}
-
-} // namespace
-} // namespace quorvex
-
-namespace quorvex {
-namespace {
-
-TEST(CipherKey, AnOffsetActsLikeTheGameWithThatOffset) {
-    for (GameSelection game = 0; game < 4; ++game) {
-        const CipherKey byOffset = CipherKey::FromOffset(GameOffsets[game]);
-        for (int r = 0; r <= 95; ++r)
-            ASSERT_EQ(LineShift(r, byOffset), LineShift(r, game));
-    }
-    EXPECT_EQ(LineShift(95, CipherKey::FromOffset(0)), 95); // the one shift of 95
-    EXPECT_EQ(LineShift(94, CipherKey::FromOffset(0)), 94);
-    EXPECT_EQ(LineShift(40, CipherKey::FromOffset(94)), 41);
-    for (int outside : {-1, 95, 1000})
-        EXPECT_FALSE(CipherKey::FromOffset(outside).Offset()) << outside;
-}
-
-TEST(CountLossyBytes, CountsWhatARoundTripWouldNotGiveBack) {
+TEST(Cipher, CountsTheBytesThatWillNotComeBack) {
     const std::string printable = Printable(200);
     const struct {
-        const char* what;
         std::string text;
         std::size_t lossy;
     } cases[] = {
-        {"nothing", "", 0},
-        {"printable text", printable, 0},
-        {"tab and the six letters", "\t\xE4\xF6\xFC\xE1\xF3\xED", 0},
-        {"a control byte",
-         "a\x01"
-         "b",
-         1},
-        {"DEL", "\x7F", 1},
-        {"UTF-8 a-umlaut is two lossy bytes", "\xC3\xA4", 2},
-        {"a lone CR", "a\rb", 1},
-        {"in a block and in the tail",
-         printable.substr(0, 20) + "\x80" + printable.substr(0, 40) + "\x1B", 2},
-        {"every high byte but the six letters", std::string("\x80\xE0\xE4\xFF", 4), 3},
+        {"", 0},
+        {printable, 0},
+        {"\t\xE4\xF6\xFC\xE1\xF3\xED", 0},
+        {"a\x01z\x7F", 2},
+        {"\xC3\xA4", 2},
+        {printable.substr(0, 20) + "\x80" + printable.substr(0, 40) + "\x1B\r", 3},
+        {std::string("\x80\xE0\xE4\xFF", 4), 3},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(CountLossyBytes(c.text), c.lossy) << c.what;
+        EXPECT_EQ(CountLossyBytes(c.text), c.lossy) << c.text;
+}
+
+// One segment as it lands on disk: transformed, with any LF it became stored as CR LF.
+std::string Seg(const std::string& segment, GameSelection game = 0) {
+    std::string out;
+    for (char c : TransformLine(segment, kEncrypt, game))
+        out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out;
+}
+
+TEST(Stream, FollowsTheLineConventions) {
+    const std::string crlf = "\r\n", l511 = Printable(511), l78 = Printable(78, 3);
+    const std::string toLineFeed = std::string(1, '\0') + Printable(GameOffsets[0] + 9);
+    ASSERT_EQ(Seg(toLineFeed).find(crlf), 0u) << "the case below must really produce an LF";
+    const struct {
+        std::string input;
+        std::string expected;
+    } cases[] = {
+        {"", ""},
+        {"\n", crlf},
+        {"abc\r\nxy\n", Seg("abc") + crlf + Seg("xy") + crlf},
+        {"a\rb\n", Seg("a\rb") + crlf},
+        {"ab\r\r\n", Seg("ab\r") + crlf},
+        {"abc\nlast", Seg("abc") + crlf + Seg("last") + crlf},
+        {"ab\r", Seg("ab\r") + crlf},
+        {"a\x1A\tb\n", Seg("a\x1A\tb") + crlf},
+        {std::string("a\0b\n", 4), Seg(std::string("a\0b", 3)) + crlf},
+        {toLineFeed + "\n", Seg(toLineFeed) + crlf},
+        {l511 + l511 + l78 + "\n", Seg(l511) + Seg(l511) + Seg(l78) + crlf},
+        {l511 + l511, Seg(l511) + Seg(l511) + crlf},
+        {l511 + "\r", Seg(l511) + Seg("\r") + crlf},
+        {l511 + "\r\n", Seg(l511) + crlf},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TranscodeText(c.input, kEncrypt, 0), c.expected) << c.input.size();
+}
+
+// Printable files of every line length come back, under every game, by both paths and
+// whatever the sizes of the blocks read and written.
+TEST(Stream, RoundTripsPrintableFilesWhateverTheBlocks) {
+    std::mt19937 random(7);
+    std::string input, expected;
+    for (std::size_t length = 0; length < 1200; length += 1 + random() % 40) {
+        std::string line = Printable(length, static_cast<unsigned>(length));
+        if (length % 3 == 0 && length > 0)
+            line[random() % length] = '\t';
+        input += line + (length % 2 ? "\r\n" : "\n");
+        expected += line + "\r\n";
+    }
+    for (GameSelection game = 0; game < 4; ++game) {
+        StreamOptions small;
+        small.inputBlock = 600 + game * 97;
+        small.outputBlock = 1 + game * 301;
+        small.vectors = game % 2 ? VectorPath::Baseline : VectorPath::Best;
+        const std::string enciphered = TranscodeText(input, kEncrypt, game, small);
+        ASSERT_EQ(enciphered, TranscodeText(input, kEncrypt, game)) << game;
+        EXPECT_NE(enciphered, expected);
+        EXPECT_EQ(TranscodeText(enciphered, kDecrypt, game, small), expected) << game;
+    }
+}
+
+class Source : public ByteSource {
+public:
+    explicit Source(std::string text, int failAfter = -1)
+        : m_text(std::move(text)), m_left(failAfter) {}
+    std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError& error) override {
+        if (m_left-- == 0) {
+            error = EIO;
+            return -1;
+        }
+        const std::size_t n = std::min(capacity, m_text.size() - m_at);
+        m_text.copy(buffer, n, m_at);
+        m_at += n;
+        return static_cast<std::ptrdiff_t>(n);
+    }
+
+private:
+    std::string m_text;
+    std::size_t m_at = 0;
+    int m_left;
+};
+
+class Disk : public ByteSink {
+public:
+    explicit Disk(std::size_t capacity) : m_capacity(capacity) {}
+    bool Write(const char*, std::size_t size, SystemError& error) override {
+        if (size > m_capacity) {
+            error = ENOSPC;
+            return false;
+        }
+        m_capacity -= size;
+        return true;
+    }
+
+private:
+    std::size_t m_capacity;
+};
+
+TEST(Stream, CountsLossyBytesAndStopsAtTheFirstFailure) {
+    const std::string lines = std::string(300000, 'x') + "\nok\r\nlone\rcr\n\x01\x02\n";
+    const struct {
+        std::string input;
+        int failAfter;
+        std::size_t disk;
+        StreamStatus status;
+        SystemError error;
+        std::uint64_t lossy, firstLine;
+    } cases[] = {
+        {"plain\r\ntext\t\xE4\n", -1, 1 << 20, StreamStatus::Completed, 0, 0, 0},
+        {"a\nb\nc\x01\x02\n\x03", -1, 1 << 20, StreamStatus::Completed, 0, 3, 3},
+        {lines, -1, 1 << 20, StreamStatus::Completed, 0, 3, 3},
+        {"x\n" + Printable(600) + "\x7F\n", -1, 1 << 20, StreamStatus::Completed, 0, 1, 2},
+        {lines, 1, 1 << 20, StreamStatus::ReadFailed, EIO, 0, 0},
+        {lines, -1, 1000, StreamStatus::WriteFailed, ENOSPC, 0, 0},
+        {"short\n", -1, 3, StreamStatus::WriteFailed, ENOSPC, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Source source(c.input, c.failAfter);
+        Disk disk(c.disk);
+        const StreamResult result = TranscodeStream(source, disk, kEncrypt, 0);
+        EXPECT_EQ(result.status, c.status) << c.input.size();
+        EXPECT_EQ(result.error, c.error) << c.input.size();
+        EXPECT_EQ(result.lossyBytes, c.lossy) << c.input.size();
+        EXPECT_EQ(result.firstLossyLine, c.firstLine) << c.input.size();
+    }
 }
 
 } // namespace

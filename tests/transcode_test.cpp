@@ -1,17 +1,13 @@
-#include "quorvex/line_stream.h"
+// A run on real files: what the user is told, in order, and what is left on disk; and
+// which game a file belongs to.
+
+#include "quorvex/detect.h"
 #include "quorvex/transcode.h"
-#include "test_files.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <string>
-#include <unistd.h>
-#include <vector>
-
-namespace fs = std::filesystem;
+#include <random>
 
 namespace quorvex {
 namespace {
@@ -19,144 +15,169 @@ namespace {
 using Messages = std::vector<std::string>;
 
 // Records what the user would have been shown, and what the output held at "Close Files.".
-class RecordingSink : public MessageSink {
+class Recorder : public MessageSink {
 public:
-    explicit RecordingSink(fs::path output = {}) : m_output(std::move(output)) {}
+    explicit Recorder(fs::path output = {}) : m_output(std::move(output)) {}
     void Show(std::string_view text) override {
         shown.emplace_back(text);
         if (text == messages::kCloseFiles && !m_output.empty())
-            outputAtClose = ReadFile(m_output);
+            atClose = ReadFile(m_output);
     }
     Messages shown;
-    std::string outputAtClose;
+    std::string atClose;
 
 private:
     fs::path m_output;
 };
 
-class TranscodeFilesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("quorvex-test-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    fs::path dir;
-};
-
-const std::string kStart[] = {std::string(messages::kInputOpening),
-                              std::string(messages::kOutputOpening),
-                              std::string(messages::kFilesOpen)};
-
-Messages Shown(std::initializer_list<std::string_view> tail) {
-    Messages all(std::begin(kStart), std::end(kStart));
-    all.insert(all.end(), tail.begin(), tail.end());
-    return all;
+Messages Shown(std::initializer_list<std::string_view> texts) {
+    return {texts.begin(), texts.end()};
 }
 
-TEST_F(TranscodeFilesTest, ShowsEveryStageInOrderAndWritesTheWholeFile) {
-    const std::string text = "first line\r\nsecond\nno end";
-    const struct {
-        const char* what;
-        std::string input;
-        CipherMode mode;
-        Messages shown;
-        std::string output;
-    } cases[] = {
-        {"encrypt", text, kEncrypt, Shown({messages::kStartEncrypt, messages::kCloseFiles}),
-         TranscodeText(text, kEncrypt, 2)},
-        {"decrypt", text, kDecrypt, Shown({messages::kStartDecrypt, messages::kCloseFiles}),
-         TranscodeText(text, kDecrypt, 2)},
-        {"empty file", "", kEncrypt, Shown({messages::kStartEncrypt, messages::kCloseFiles}), ""},
-        {"no mode leaves the output empty", text, -1, Shown({}), ""},
-        {"unknown mode leaves the output empty", text, 2, Shown({}), ""},
-    };
-    for (const auto& c : cases) {
-        const fs::path in = dir / "in.txt", out = dir / "out.txt";
-        WriteFile(in, c.input);
-        WriteFile(out, "old contents to be replaced");
-        RecordingSink sink(out);
-        const TranscodeResult result =
-            RunTranscode(FileRef::Path(in), FileRef::Path(out), c.mode, 2, sink);
-        EXPECT_FALSE(result.Failed()) << c.what;
-        EXPECT_EQ(sink.shown, c.shown) << c.what;
-        EXPECT_EQ(ReadFile(out), c.output) << c.what;
-        if (!c.output.empty()) {
-            EXPECT_EQ(sink.outputAtClose, c.output) << c.what << ": complete at \"Close Files.\"";
-        }
-        EXPECT_EQ(ReadFile(in), c.input) << c.what;
-    }
-}
+const auto kOpen = {messages::kInputOpening, messages::kOutputOpening, messages::kFilesOpen};
 
-// Which message ends each kind of failure; the fault matrix runs every case through
-// the real tool.
-TEST_F(TranscodeFilesTest, ReportsEveryFailureAndNeverHarmsTheInput) {
-    const std::string text = "keep me\r\n";
+TEST(Run, ShowsEveryStageAndLeavesTheInputAsItWas) {
+    ScratchFolder dir;
     const fs::path in = dir / "in.txt", out = dir / "out.txt";
     fs::create_directory(dir / "folder");
-    const Messages inputFails{std::string(messages::kInputOpening),
-                              std::string(messages::kOpenFailed)};
-    const Messages outputFails{std::string(messages::kInputOpening),
-                               std::string(messages::kOutputOpening),
-                               std::string(messages::kOpenFailed)};
+    const std::string text = "first line\r\nsecond\nno end";
+    const auto& m = messages::kInputOpening;
     const struct {
-        const char* what;
-        fs::path input;
-        fs::path output;
+        fs::path input, output;
         CipherMode mode;
         Messages shown;
         RunOutcome outcome;
         FileRole role;
+        std::string written; // what the output holds afterwards, if it is checked
     } cases[] = {
-        {"missing input", dir / "missing", out, kEncrypt, inputFails, RunOutcome::OpenFailed,
-         FileRole::Input},
-        {"output is a folder", in, dir / "folder", kEncrypt, outputFails, RunOutcome::OpenFailed,
-         FileRole::Output},
-        {"same path", in, in, kEncrypt, outputFails, RunOutcome::OpenFailed, FileRole::Output},
-        {"full disk while enciphering", in, "/dev/full", kEncrypt,
-         Shown({messages::kStartEncrypt, messages::kWriteFailed}), RunOutcome::WriteFailed,
-         FileRole::Output},
-        {"full disk while deciphering", in, "/dev/full", kDecrypt,
-         Shown({messages::kStartDecrypt, messages::kWriteFailed}), RunOutcome::WriteFailed,
-         FileRole::Output},
-        {"input that cannot be read", "/proc/self/mem", out, kEncrypt,
-         Shown({messages::kStartEncrypt, messages::kReadFailed}), RunOutcome::ReadFailed,
-         FileRole::Input},
+        {in, out, kEncrypt,
+         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartEncrypt,
+                messages::kCloseFiles}),
+         RunOutcome::Completed, FileRole::Input, TranscodeText(text, kEncrypt, 2)},
+        {in, out, kDecrypt,
+         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartDecrypt,
+                messages::kCloseFiles}),
+         RunOutcome::Completed, FileRole::Input, TranscodeText(text, kDecrypt, 2)},
+        {in, out, -1, Shown(kOpen), RunOutcome::Completed, FileRole::Input, ""},
+        {in, out, 2, Shown(kOpen), RunOutcome::Completed, FileRole::Input, ""},
+        {dir / "missing", out, kEncrypt, Shown({m, messages::kOpenFailed}), RunOutcome::OpenFailed,
+         FileRole::Input, "old"},
+        {dir / "folder", out, kEncrypt, Shown({m, messages::kOpenFailed}), RunOutcome::OpenFailed,
+         FileRole::Input, "old"},
+        {in,
+         dir / "folder",
+         kEncrypt,
+         Shown({m, messages::kOutputOpening, messages::kOpenFailed}),
+         RunOutcome::OpenFailed,
+         FileRole::Output,
+         {}},
+        {in,
+         in,
+         kEncrypt,
+         Shown({m, messages::kOutputOpening, messages::kOpenFailed}),
+         RunOutcome::OpenFailed,
+         FileRole::Output,
+         {}},
+#ifndef _WIN32
+        {in,
+         "/dev/full",
+         kDecrypt,
+         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartDecrypt,
+                messages::kWriteFailed}),
+         RunOutcome::WriteFailed,
+         FileRole::Output,
+         {}},
+        {"/proc/self/mem",
+         out,
+         kEncrypt,
+         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartEncrypt,
+                messages::kReadFailed}),
+         RunOutcome::ReadFailed,
+         FileRole::Input,
+         {}},
+#endif
     };
     for (const auto& c : cases) {
         WriteFile(in, text);
-        fs::remove(out);
-        RecordingSink sink;
-        const TranscodeResult result =
-            RunTranscode(FileRef::Path(c.input), FileRef::Path(c.output), c.mode, 0, sink);
-        EXPECT_EQ(sink.shown, c.shown) << c.what;
-        EXPECT_EQ(result.outcome, c.outcome) << c.what;
-        EXPECT_EQ(result.role, c.role) << c.what;
-        EXPECT_FALSE(result.reason.empty()) << c.what;
-        EXPECT_EQ(ReadFile(in), text) << c.what;
-        if (c.role == FileRole::Input && c.outcome == RunOutcome::OpenFailed) {
-            EXPECT_FALSE(fs::exists(out)) << c.what << ": output must not be created";
+        WriteFile(out, "old");
+        Recorder sink(c.output);
+        const TranscodeResult result = RunTranscode(
+            FileRef::Path(c.input.string()), FileRef::Path(c.output.string()), c.mode, 2, sink);
+        SCOPED_TRACE(c.input.string() + " -> " + c.output.string());
+        EXPECT_EQ(sink.shown, c.shown);
+        EXPECT_EQ(result.outcome, c.outcome);
+        EXPECT_EQ(result.role, c.role);
+        EXPECT_EQ(result.reason.empty(), c.outcome == RunOutcome::Completed);
+        EXPECT_EQ(ReadFile(in), text);
+        if (!c.written.empty() || c.outcome == RunOutcome::Completed) {
+            EXPECT_EQ(ReadFile(out), c.written);
+        }
+        if (c.mode == kEncrypt || c.mode == kDecrypt) {
+            EXPECT_EQ(sink.atClose, c.outcome == RunOutcome::Completed ? c.written : "");
         }
     }
 }
 
-TEST_F(TranscodeFilesTest, SpecialFilesAreNeverTakenForTheSameFile) {
-    RecordingSink sink;
-    EXPECT_FALSE(
-        RunTranscode(FileRef::Path("/dev/null"), FileRef::Path("/dev/null"), kEncrypt, 1, sink)
-            .Failed());
-    EXPECT_EQ(sink.shown, Shown({messages::kStartEncrypt, messages::kCloseFiles}));
+// The dialog's run ends the process on a failure, and names lossy bytes after its run.
+TEST(Run, TheDialogsRunEndsTheProcessOrWarns) {
+    ScratchFolder dir;
+    WriteFile(dir / "in.txt", "gr\xC3\xBC\xC3\x9F\n");
+    Recorder sink;
+    TranscodeFiles((dir / "in.txt").string(), (dir / "out.txt").string(), kEncrypt, 0, sink);
+    ASSERT_EQ(sink.shown.size(), 6u);
+    EXPECT_EQ(sink.shown[4], messages::kCloseFiles);
+    const std::string shown = "'" + (dir / "in.txt").string().append("'");
+    EXPECT_EQ(sink.shown[5], LossyBytesMessage(4, 1, shown));
+    EXPECT_EXIT(TranscodeFiles((dir / "none").string(), (dir / "out").string(), kEncrypt, 0, sink),
+                ::testing::ExitedWithCode(1), "");
 }
 
-TEST_F(TranscodeFilesTest, TheDialogsRunEndsTheProcessWithStatusOneOnFailure) {
-    RecordingSink sink;
-    EXPECT_EXIT(
-        TranscodeFiles((dir / "missing").string(), (dir / "out").string(), kEncrypt, 0, sink),
-        ::testing::ExitedWithCode(1), "");
+const std::string kProse =
+    "The old ferryman waited by the river until the lanterns were lit.\n"
+    "\"You are late,\" he said, and pushed the boat away from the shore.\n"
+    "Nobody answered him; the wind carried the smell of rain over the water.\n"
+    "WHEN THE BELL RINGS THREE TIMES, THE GATE OF THE NORTHERN TOWER OPENS.\n"
+    "[tower]\nbell_count = 3\nopens_at = \"midnight\"\n<gate side=\"north\"/>\n";
+
+TEST(Detect, NamesTheKeyOrSaysWhyNot) {
+    std::mt19937 random(3);
+    std::string noise(3000, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    const struct {
+        std::string sample;
+        std::vector<Candidate> candidates;
+        Verdict verdict;
+        std::string best;
+    } cases[] = {
+        {TranscodeText(kProse, kEncrypt, 0), GameCandidates(), Verdict::Clear, "Tarnholm"},
+        {TranscodeText(kProse, kEncrypt, 1), GameCandidates(), Verdict::Clear, "Velmire"},
+        {TranscodeText(kProse, kEncrypt, 2), GameCandidates(), Verdict::Clear, "Ostrand"},
+        {TranscodeText(kProse, kEncrypt, 3), GameCandidates(), Verdict::Clear, "Carrowmere"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(40)), OffsetCandidates(),
+         Verdict::Clear, "offset 40"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(40)), GameCandidates(),
+         Verdict::Implausible, ""},
+        {TranscodeText(kProse, kEncrypt, 0), {{"a", 0}, {"b", 0}}, Verdict::Uncertain, "a"},
+        {noise, GameCandidates(), Verdict::Implausible, ""},
+        {"\x01\x02\n", GameCandidates(), Verdict::Implausible, ""},
+        {kProse, GameCandidates(), Verdict::NotEnciphered, ""},
+        {"", GameCandidates(), Verdict::Empty, ""},
+    };
+    for (const auto& c : cases) {
+        const Detection detection = Detect(c.sample, c.candidates);
+        EXPECT_EQ(detection.verdict, c.verdict) << c.best;
+        if (c.verdict == Verdict::Clear || c.verdict == Verdict::Uncertain) {
+            ASSERT_EQ(detection.ranked.size(), c.candidates.size());
+            EXPECT_EQ(detection.ranked[0].name, c.best);
+            EXPECT_GE(detection.ranked[0].logLikelihood, detection.ranked[1].logLikelihood);
+            EXPECT_GE(detection.ranked[0].score, 30);
+        }
+    }
+    const std::string segment(kMaxSegmentLength, 'q');
+    EXPECT_EQ(WholeLines("one\r\ntwo\nthr"), "one\r\ntwo\n");
+    EXPECT_EQ(WholeLines(segment + segment + "tail"), segment + segment);
+    EXPECT_EQ(WholeLines("short"), "short");
 }
 
 } // namespace

@@ -1,0 +1,493 @@
+// quorvex-cli run as a user runs it: what it says, its exit status, and what it leaves on
+// disk, for every way a run can go and every way it can fail.
+
+#include "quorvex/line_stream.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <random>
+
+#ifndef _WIN32
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+using quorvex::kDecrypt;
+using quorvex::kEncrypt;
+using quorvex::TranscodeText;
+using Files = std::function<void(const fs::path&)>;
+
+const std::string kText = "Meet me at the harbour when the moon is high, and bring the map.\n"
+                          "The captain will not wait for anyone, not even for you.\r\n"
+                          "If the guards ask, tell them you are a fisherman from the north.\n";
+const std::string kLossy = "plain\nGr\xC3\xBC\xC3\x9F"
+                           "e\x01\n";
+const std::string kEnciphered = TranscodeText(kText, kEncrypt, 1);  // for Velmire
+const std::string kPlain = TranscodeText(kEnciphered, kDecrypt, 1); // what comes back
+
+std::string Encrypted(const std::string& text, int game) {
+    return TranscodeText(text, kEncrypt, game);
+}
+
+// Checks of what a run left, composed into one.
+Files Holds(const std::string& name, const std::string& bytes) {
+    return [=](const fs::path& dir) { EXPECT_EQ(ReadFile(dir / U8(name)), bytes) << name; };
+}
+Files Absent(const std::string& name) {
+    return [=](const fs::path& dir) { EXPECT_FALSE(fs::exists(dir / U8(name))) << name; };
+}
+Files All(std::vector<Files> checks) {
+    return [=](const fs::path& dir) {
+        for (const Files& check : checks)
+            check(dir);
+    };
+}
+// No hidden half-written file anywhere.
+Files NoParts() {
+    return [](const fs::path& dir) {
+        for (const auto& entry : fs::recursive_directory_iterator(dir))
+            EXPECT_EQ(entry.path().string().find(".quorvex-part"), std::string::npos)
+                << entry.path();
+    };
+}
+Files Make(std::vector<std::pair<std::string, std::string>> files) {
+    return [=](const fs::path& dir) {
+        for (const auto& [name, bytes] : files) {
+            fs::create_directories((dir / U8(name)).parent_path());
+            WriteFile(dir / U8(name), bytes);
+        }
+    };
+}
+
+struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string says; // part of stderr, or of stdout after "stdout:"; nothing on stderr if empty
+    Files prepare = nullptr;
+    Files check = nullptr;
+    std::string input = {}; // standard input, from this file of the folder
+    std::vector<std::pair<std::string, std::string>> env = {};
+    bool asNobody = false; // modes bind only users other than root
+};
+
+std::string Joined(const std::vector<std::string>& args) {
+    std::string line;
+    for (const std::string& arg : args)
+        line += arg + " ";
+    return line;
+}
+
+void RunCases(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.args));
+        ScratchFolder dir;
+        fs::permissions(dir.Path(), c.asNobody ? fs::perms::all : fs::perms(0755));
+        WriteFile(dir / "in.txt", kText);
+        WriteFile(dir / "enc.txt", kEnciphered);
+        if (c.prepare)
+            c.prepare(dir.Path());
+#ifdef _WIN32
+        // Wine run by root writes a read-only file all the same.
+        if (c.asNobody && std::ofstream(dir / "out.txt", std::ios::app))
+            continue;
+#endif
+        fs::path tool = QUORVEX_CLI;
+        std::vector<std::string> args = c.args;
+#ifndef _WIN32
+        if (c.asNobody && ::geteuid() == 0) {
+            fs::copy_file(tool, dir / "quorvex-cli");
+            args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                       (dir / "quorvex-cli").string()});
+            tool = "/usr/bin/setpriv";
+        }
+#endif
+        const Ran ran =
+            RunProgram(tool, args, dir.Path(), c.input.empty() ? fs::path() : dir / c.input, c.env);
+        EXPECT_EQ(ran.status, c.status) << ran.err;
+        const bool out = c.says.starts_with("stdout:");
+        const std::string said = out ? ran.out : ran.err;
+        EXPECT_NE(said.find(out ? c.says.substr(7) : c.says), std::string::npos) << said;
+        if (c.says.empty()) {
+            EXPECT_EQ(ran.err, "");
+        }
+        if (c.status == 2) {
+            EXPECT_FALSE(fs::exists(dir / "out.txt") || fs::exists(dir / "out"))
+                << "touched a file";
+        }
+        if (c.check)
+            c.check(dir.Path());
+    }
+}
+
+TEST(Tool, UsageErrorsTouchNothing) {
+    RunCases({
+        {{}, 2, "a command is needed"},
+        {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+        {{"-V"}, 2, "unknown option '-V'"},
+        {{"encrypt", "-V", "-g", "0", "in.txt", "out.txt"}, 2, "unknown option '-V'"},
+        {{"encrypt", "in.txt", "out.txt"}, 2, "--game or --offset is required"},
+        {{"encrypt", "-g", "Zork", "in.txt", "out.txt"}, 2, "unknown game 'Zork'"},
+        {{"encrypt", "-g", "4", "in.txt", "out.txt"}, 2, "unknown game '4'"},
+        {{"encrypt", "-g", "0", "in.txt"}, 2, "INPUT and OUTPUT are needed"},
+        {{"encrypt", "-g", "0", "a", "b", "c"}, 2, "INPUT and OUTPUT are needed"},
+        {{"encrypt", "--offset", "95", "in.txt", "out.txt"}, 2, "--offset"},
+        {{"encrypt", "--offset", "5", "-g", "0", "in.txt", "out.txt"}, 2, "excludes"},
+        {{"encrypt", "-g", "auto", "in.txt", "out.txt"}, 2, "--game auto is for decrypt and edit"},
+        {{"encrypt", "-g", "0", "-r", "in.txt", "out.txt"}, 2, "-r goes with"},
+        {{"encrypt", "-g", "0", "-j", "2", "in.txt", "out.txt"}, 2, "-j goes with"},
+        {{"encrypt", "-g", "0", "--backup", "in.txt", "out.txt"}, 2, "--in-place"},
+        {{"encrypt", "-g", "0", "-i", "-o", "out", "in.txt"}, 2, "excludes"},
+        {{"encrypt", "-g", "0", "-o", "out", "-"}, 2, "standard input cannot"},
+        {{"encrypt", "-g", "0", "-o", "out", "in.txt", "sub/in.txt"},
+         2,
+         "would both be written",
+         Make({{"sub/in.txt", "x"}})},
+        {{"edit", "-g", "0", "in.txt", "enc.txt"}, 2, "edit takes one FILE"},
+        {{"--help"}, 0, "stdout:encrypt"},
+        {{"--version"}, 0, "stdout:quorvex-cli 1.0.0.1"},
+    });
+}
+
+TEST(Tool, OneFileEveryWayItCanGo) {
+    const std::string toGame3 = Encrypted(kText, 3);
+    const std::string messages = "Input File is Opening.\nOutput File is Opening.\nFiles are "
+                                 "Open.\nStart Decrypt.\nClose Files.\n";
+    std::string allBytes;
+    for (int c = 0; c < 768; ++c)
+        allBytes += static_cast<char>(c);
+    RunCases({
+        {{"encrypt", "-g", "3", "in.txt", "out.txt"}, 0, "", nullptr, Holds("out.txt", toGame3)},
+        {{"encrypt", "--game", "cARROWMERE", "-", "out.txt"},
+         0,
+         "",
+         nullptr,
+         Holds("out.txt", toGame3),
+         "in.txt"},
+        {{"encrypt", "--offset", "81", "in.txt", "-"}, 0, "stdout:" + toGame3},
+        {{"decrypt", "-v", "-g", "Velmire", "enc.txt", "out.txt"},
+         0,
+         messages,
+         nullptr,
+         Holds("out.txt", kPlain)},
+        {{"encrypt", "-g", "0", "all.bin", "out.txt"},
+         0,
+         "will not decipher back",
+         Make({{"all.bin", allBytes}}),
+         Holds("out.txt", Encrypted(allBytes, 0))},
+        {{"encrypt", "-g", "1", "lossy.txt", "out.txt"},
+         0,
+         "warning: 5 bytes of 'lossy.txt' will not decipher back as they were, the first on line 2",
+         Make({{"lossy.txt", kLossy}}),
+         Holds("out.txt", Encrypted(kLossy, 1))},
+        {{"encrypt", "-q", "-g", "1", "lossy.txt", "out.txt"},
+         0,
+         "",
+         Make({{"lossy.txt", kLossy}})},
+        {{"encrypt", "-g", "0", "in put ä.txt", "out put ö.txt"},
+         0,
+         "",
+         Make({{"in put ä.txt", "x\n"}}),
+         Holds("out put ö.txt", Encrypted("x\n", 0))},
+        {{"encrypt", "-g", "0", "missing.txt", "out.txt"},
+         1,
+         "cannot open 'missing.txt'",
+         nullptr,
+         Absent("out.txt")},
+        {{"encrypt", "-g", "0", "", "out.txt"}, 1, "cannot open ''", nullptr, Absent("out.txt")},
+        {{"encrypt", "-g", "0", "in.txt", ""}, 1, "cannot open ''"},
+        {{"encrypt", "-g", "0", "folder", "out.txt"},
+         1,
+         "cannot open 'folder'",
+         [](const fs::path& d) { fs::create_directory(d / "folder"); },
+         Absent("out.txt")},
+        {{"encrypt", "-g", "0", "in.txt", "none/out.txt"}, 1, "cannot open 'none/out.txt'"},
+        {{"encrypt", "-g", "0", "in.txt", "in.txt"}, 1, "input and output are the same file"},
+        {{"encrypt", "-g", "0", "in.txt", "./in.txt"}, 1, "input and output are the same file"},
+        {{"encrypt", "-g", "0", "in.txt", "hard.txt"},
+         1,
+         "input and output are the same file",
+         [](const fs::path& d) { fs::create_hard_link(d / "in.txt", d / "hard.txt"); }},
+        {{"encrypt", "-g", "0", "-", "in.txt"},
+         1,
+         "input and output are the same file",
+         nullptr,
+         nullptr,
+         "in.txt"},
+        {{"encrypt", "-n", "-g", "0", "in.txt", "out.txt"},
+         1,
+         "will not overwrite 'out.txt'",
+         Make({{"out.txt", "keep"}}),
+         Holds("out.txt", "keep")},
+        {{"encrypt", "-g", "0", "in.txt", "out.txt"},
+         1,
+         "cannot open 'out.txt'",
+         [](const fs::path& d) {
+             WriteFile(d / "out.txt", "keep");
+             fs::permissions(d / "out.txt", fs::perms::owner_read);
+         },
+         Holds("out.txt", "keep"),
+         {},
+         {},
+         true},
+        {{"decrypt", "-g", "0", "enc.txt", "out.txt"},
+         0,
+         "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm"},
+        {{"decrypt", "-g", "auto", "enc.txt", "out.txt"}, 0, "", nullptr, Holds("out.txt", kPlain)},
+        {{"decrypt", "-g", "auto", "in.txt", "out.txt"},
+         3,
+         "reads as text as it is",
+         nullptr,
+         Absent("out.txt")},
+        {{"detect", "enc.txt"}, 0, "stdout:Velmire "},
+        {{"detect", "-"}, 0, "stdout:Velmire ", nullptr, nullptr, "enc.txt"},
+        {{"detect", "--any-offset", "o50.txt"},
+         0,
+         "stdout:offset 50 ",
+         Make({{"o50.txt", TranscodeText(kText, kEncrypt, quorvex::CipherKey::FromOffset(50))}})},
+        {{"detect", "o50.txt"},
+         3,
+         "stdout:no game gives plausible text",
+         Make({{"o50.txt", TranscodeText(kText, kEncrypt, quorvex::CipherKey::FromOffset(50))}})},
+        {{"detect", "in.txt"}, 3, "stdout:'in.txt' reads as text as it is"},
+        {{"detect", "empty.txt"}, 3, "stdout:'empty.txt' is empty", Make({{"empty.txt", ""}})},
+        {{"detect", "missing.txt"}, 1, "cannot open 'missing.txt'"},
+#ifdef _WIN32
+        {{"encrypt", "-g", "0", "\xE6\x97\xA5\xF0\x9F\x98\x80.txt", "o\xF0\x9F\x98\x80.txt"},
+         0,
+         "",
+         Make({{"\xE6\x97\xA5\xF0\x9F\x98\x80.txt", kText}}),
+         Holds("o\xF0\x9F\x98\x80.txt", Encrypted(kText, 0))},
+        {{"encrypt", "-g", "0", "in.txt", "IN.TXT"}, 1, "input and output are the same file"},
+#else
+        {{"encrypt", "-g", "0", "in.txt", "out\nput.txt"},
+         0,
+         "",
+         nullptr,
+         Holds("out\nput.txt", Encrypted(kText, 0))},
+        {{"encrypt", "-g", "0", "in.txt", "link.txt"},
+         1,
+         "input and output are the same file",
+         [](const fs::path& d) { fs::create_symlink("in.txt", d / "link.txt"); }},
+        {{"encrypt", "-g", "0", "in.txt", "/dev/full"}, 1, "cannot write '/dev/full': No space"},
+        {{"encrypt", "-g", "0", "/dev/zero", "/dev/full"}, 1, "cannot write '/dev/full'"},
+        {{"encrypt", "-g", "0", "in.txt", "out.txt"},
+         1,
+         "cannot open 'in.txt': Permission denied",
+         [](const fs::path& d) { fs::permissions(d / "in.txt", fs::perms::none); },
+         Absent("out.txt"),
+         {},
+         {},
+         true},
+        {{"encrypt", "-g", "0", "in.txt", "ro/out.txt"},
+         1,
+         "Permission denied",
+         [](const fs::path& d) {
+             fs::create_directory(d / "ro");
+             fs::permissions(d / "ro", fs::perms(0555));
+         },
+         Absent("ro/out.txt"),
+         {},
+         {},
+         true},
+#endif
+    });
+}
+
+TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
+    const Files tree = Make({{"game/a.txt", kText},
+                             {"game/sub/b.txt", "b\n"},
+                             {"game/.c.txt.1234.quorvex-part", "left by a killed run"}});
+    const Files leftAlone = All({Holds("in.txt", kText), NoParts()});
+    RunCases({
+        {{"encrypt", "-g", "1", "-r", "-j", "2", "-o", "out", "game"},
+         0,
+         "2 files done, 0 failed",
+         tree,
+         All({Holds("out/a.txt", kEnciphered), Holds("out/sub/b.txt", Encrypted("b\n", 1)),
+              Absent("out/.c.txt.1234.quorvex-part")})},
+        {{"decrypt", "-g", "auto", "-o", "out", "enc.txt", "game", "missing.txt"},
+         1,
+         "1 file done, 2 failed",
+         tree,
+         All({Holds("out/enc.txt", kPlain), Absent("out/missing.txt")})},
+        {{"encrypt", "-g", "1", "-o", ".", "in.txt"},
+         1,
+         "input and output are the same file",
+         nullptr,
+         leftAlone},
+        {{"encrypt", "-n", "-g", "1", "-o", "out", "in.txt", "enc.txt"},
+         1,
+         "will not overwrite",
+         Make({{"out/in.txt", "keep"}}),
+         All({Holds("out/in.txt", "keep"), Holds("out/enc.txt", Encrypted(kEnciphered, 1))})},
+        {{"encrypt", "-g", "1", "-i", "--backup", "in.txt"},
+         0,
+         "1 file done",
+         nullptr,
+         All({Holds("in.txt", kEnciphered), Holds("in.txt~", kText), NoParts()})},
+        {{"decrypt", "-g", "auto", "-i", "--backup=.old", "enc.txt", "in.txt"},
+         3,
+         "no game is clearly right",
+         nullptr,
+         All({Holds("enc.txt", kPlain), Holds("enc.txt.old", kEnciphered), leftAlone})},
+        {{"encrypt", "-g", "1", "-i", "in.txt", "./in.txt"},
+         2,
+         "are the same file",
+         nullptr,
+         leftAlone},
+#ifndef _WIN32
+        {{"encrypt", "-g", "1", "-i", "link.txt"},
+         0,
+         "1 file done",
+         [](const fs::path& d) {
+             fs::permissions(d / "in.txt", fs::perms(0640));
+             fs::create_symlink("in.txt", d / "link.txt");
+         },
+         [](const fs::path& d) {
+             EXPECT_TRUE(fs::is_symlink(d / "link.txt"));
+             EXPECT_EQ(ReadFile(d / "in.txt"), kEnciphered);
+             EXPECT_EQ(fs::status(d / "in.txt").permissions(), fs::perms(0640));
+         }},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"},
+         1,
+         "cannot open 'locked.txt': Permission denied",
+         [](const fs::path& d) {
+             WriteFile(d / "locked.txt", "x");
+             fs::permissions(d / "locked.txt", fs::perms::none);
+         },
+         Holds("out/in.txt", kEnciphered),
+         {},
+         {},
+         true},
+        {{"encrypt", "-g", "1", "-o", "ro", "in.txt"},
+         1,
+         "cannot write",
+         [](const fs::path& d) {
+             fs::create_directory(d / "ro");
+             fs::permissions(d / "ro", fs::perms(0555));
+         },
+         Absent("ro/in.txt"),
+         {},
+         {},
+         true},
+#endif
+    });
+}
+
+#ifndef _WIN32
+// A file too large for what the disk will take: written nowhere, and nothing left behind.
+TEST(Tool, AFullDiskLeavesEveryFileWhole) {
+    ScratchFolder dir;
+    const std::string big(64 * 1024, 'x');
+    WriteFile(dir / "big.txt", big + "\n");
+    for (const char* form : {"-o out", "-i"}) {
+        const Ran ran =
+            RunProgram("/bin/sh",
+                       {"-c",
+                        std::string("trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 ") +
+                            form + " big.txt",
+                        QUORVEX_CLI},
+                       dir.Path());
+        EXPECT_EQ(ran.status, 1) << form;
+        EXPECT_NE(ran.err.find("cannot write"), std::string::npos) << ran.err;
+        EXPECT_EQ(ReadFile(dir / "big.txt"), big + "\n") << form;
+        EXPECT_FALSE(fs::exists(dir / "out/big.txt")) << form;
+        NoParts()(dir.Path());
+    }
+}
+#endif
+
+// The user's editor, played by a small script.
+TEST(Tool, EditsThroughTheUsersEditor) {
+#ifdef _WIN32
+    const std::vector<std::pair<std::string, std::string>> editors = {
+        {"cmd /c echo added>>", "changed"},
+        {"cmd /c rem", "unchanged"},
+        {"cmd /c exit 3", "failed"}};
+#else
+    const std::vector<std::pair<std::string, std::string>> editors = {
+        {"sh -c 'echo added >> \"$0\"'", "changed"},
+        {"true", "unchanged"},
+        {"false", "failed"},
+        {"sh -c 'printf \"gr\\303\\274\\303\\237e\\n\" >> \"$0\"'", "lossy"}};
+#endif
+    for (const auto& [editor, kind] : editors) {
+        SCOPED_TRACE(kind);
+        ScratchFolder dir;
+        fs::create_directory(dir / "tmp");
+        WriteFile(dir / "enc.txt", kEnciphered);
+        const auto before = fs::last_write_time(dir / "enc.txt");
+        const Ran ran =
+            RunProgram(QUORVEX_CLI, {"edit", "--game", "auto", "enc.txt"}, dir.Path(), {},
+                       {{"VISUAL", editor},
+                        {"TMPDIR", (dir / "tmp").string()},
+                        {"TMP", (dir / "tmp").string()}});
+        if (kind == "changed") {
+            EXPECT_EQ(ran.status, 0) << ran.err;
+            EXPECT_EQ(ReadFile(dir / "enc.txt"), Encrypted(kPlain + "added\r\n", 1));
+        } else {
+            EXPECT_EQ(ran.status, kind == "unchanged" ? 0 : 1) << ran.err;
+            EXPECT_EQ(ReadFile(dir / "enc.txt"), kEnciphered);
+            EXPECT_EQ(fs::last_write_time(dir / "enc.txt"), before) << "rewritten";
+        }
+        // Deciphered text is left only where the tool says so, and only with no one to ask.
+        std::size_t left = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
+            left += entry.is_regular_file();
+        EXPECT_EQ(left, kind == "lossy" ? 1u : 0u) << ran.err;
+        if (kind == "lossy") {
+            EXPECT_NE(ran.err.find("the edited text stays in"), std::string::npos) << ran.err;
+        }
+    }
+}
+
+#ifndef _WIN32
+// Killed at any moment, a run leaves every original whole, and every output absent,
+// complete, or only as the hidden file of an unfinished run.
+TEST(Tool, KilledAtAnyMomentLosesNothing) {
+    ScratchFolder dir;
+    std::string text;
+    std::mt19937 random(5);
+    while (text.size() < (64u << 20))
+        text += std::string(random() % 200, static_cast<char>('A' + random() % 26)) + "\n";
+    const std::string enciphered = TranscodeText(text, kEncrypt, 2);
+    std::uniform_int_distribution<int> moment(0, 300);
+    for (int round = 0; round < 12; ++round) {
+        const bool inPlace = round % 2;
+        WriteFile(dir / "game.txt", text);
+        fs::remove_all(dir / "out");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(dir.Path().c_str()) == 0)
+                ::execl(QUORVEX_CLI, "quorvex-cli", "encrypt", "-g", "2", "-q",
+                        inPlace ? "-i" : "-o", inPlace ? "game.txt" : "out",
+                        inPlace ? nullptr : "game.txt", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::usleep(static_cast<useconds_t>(moment(random)) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        // In place, the original is the output: whole before the rename, the result after.
+        const std::string original = ReadFile(dir / "game.txt");
+        const std::string output = ReadFile(dir / (inPlace ? "game.txt" : "out/game.txt"));
+        EXPECT_TRUE(inPlace || original == text) << "round " << round;
+        EXPECT_TRUE((output.empty() && !inPlace) || output == enciphered ||
+                    (inPlace && output == text))
+            << "round " << round;
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_TRUE(name == "game.txt" || name == "out" || name.ends_with(".quorvex-part"))
+                << name;
+        }
+    }
+}
+#endif
+
+} // namespace
