@@ -46,8 +46,8 @@ def main() -> None:
     out = data / "batch-out"
     commands = {
         "shell loop": f'for f in {files}/*; do {cli} encrypt -g 0 "$f" {out}/"${{f##*/}}"; done',
-        "-j 1": f"{cli} encrypt -g 0 -j 1 -o {out} {files}",
-        "-j 2": f"{cli} encrypt -g 0 -j 2 -o {out} {files}",
+        "-j 1": f"{cli} encrypt -g 0 -j 1 -r -o {out} {files}",
+        "-j 2": f"{cli} encrypt -g 0 -j 2 -r -o {out} {files}",
     }
     times = {name: [] for name in commands}
     for _ in range(args.rounds):

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
-#include <random>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -22,20 +21,9 @@ namespace tool {
 namespace {
 
 // What a run leaves behind when it is killed before its rename; walks skip these.
-constexpr std::string_view kPartSuffix = ".quorvex-part";
-
 bool IsPart(const fs::path& path) {
     const std::string name = Utf8(path.filename());
-    return name.size() > kPartSuffix.size() && name[0] == '.' && name.ends_with(kPartSuffix);
-}
-
-std::string PartBeside(const fs::path& target) {
-    static thread_local std::mt19937_64 random{std::random_device{}()};
-    char tag[17];
-    std::snprintf(tag, sizeof tag, "%016llx", static_cast<unsigned long long>(random()));
-    std::string name(1, '.');
-    name.append(Utf8(target.filename())).append(1, '.').append(tag).append(kPartSuffix);
-    return Utf8(target.parent_path() / PathOf(name));
+    return name.starts_with(".") && name.ends_with(quorvex::PendingFile::kSuffix);
 }
 
 struct Job {
@@ -220,36 +208,31 @@ Replacement ReplaceFile(const ReplaceRequest& request, std::atomic<std::uint64_t
         permissions = bits;
     }
 
-    const std::string part = PartBeside(target);
-    quorvex::File output = quorvex::File::CreateNew(part, permissions, error);
+    quorvex::PendingFile output(request.target, permissions, error);
     if (!output.IsOpen())
         return fail("cannot write", request.target, quorvex::DescribeError(error));
-    const auto discard = [&](const char* verb, const std::string& file, quorvex::SystemError why) {
-        output.Close();
-        quorvex::files::Remove(part);
+    const auto failed = [&](const char* verb, const std::string& file, quorvex::SystemError why) {
         return fail(verb, file, quorvex::DescribeError(why));
     };
     quorvex::StreamOptions options;
     options.bytesRead = progress;
     const quorvex::StreamResult stream =
-        quorvex::TranscodeFile(input, output, request.mode, request.key, options);
+        quorvex::TranscodeFile(input, output.Contents(), request.mode, request.key, options);
     if (stream.status == quorvex::StreamStatus::ReadFailed)
-        return discard("cannot read", request.source, stream.error);
+        return failed("cannot read", request.source, stream.error);
     if (stream.status == quorvex::StreamStatus::WriteFailed)
-        return discard("cannot write", request.target, stream.error);
-    if (request.durable && !output.Sync(error))
-        return discard("cannot write", request.target, error);
-    if (const quorvex::SystemError closed = output.Close())
-        return discard("cannot write", request.target, closed);
+        return failed("cannot write", request.target, stream.error);
+    if (request.durable && !output.Contents().Sync(error))
+        return failed("cannot write", request.target, error);
     quorvex::FileIdentity identity;
     if (input.Identify(identity, error))
         result.bytes = identity.size;
     input.Close();
     if (request.backup &&
         !quorvex::files::Link(request.target, request.target + *request.backup, error))
-        return discard("cannot keep", request.target + *request.backup, error);
-    if (!quorvex::files::Replace(part, request.target, error))
-        return discard("cannot write", request.target, error);
+        return failed("cannot keep", request.target + *request.backup, error);
+    if (!output.Publish(error))
+        return failed("cannot write", request.target, error);
     if (request.durable && !quorvex::files::SyncFolder(Utf8(target.parent_path()), error))
         return fail("cannot flush the folder of", request.target, quorvex::DescribeError(error));
     result.lossyBytes = stream.lossyBytes;

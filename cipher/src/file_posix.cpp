@@ -64,6 +64,31 @@ File File::CreateNew(const std::string& path, std::optional<unsigned> permission
     return file;
 }
 
+File File::CreateUnnamed(const std::string& folder, std::optional<unsigned> permissions,
+                         SystemError& error) {
+#ifdef O_TMPFILE
+    File file(::open(folder.empty() ? "." : folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC,
+                     permissions ? 0600 : 0666),
+              true);
+    if (file.IsOpen() && (!permissions || ::fchmod(file.m_handle, *permissions & 07777) == 0))
+        return file;
+    error = errno;
+#else
+    (void)folder;
+    (void)permissions;
+    error = ENOTSUP;
+#endif
+    return {};
+}
+
+bool File::LinkTo(const std::string& path, SystemError& error) {
+    const std::string self = "/proc/self/fd/" + std::to_string(m_handle);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    error = errno;
+    return false;
+}
+
 File File::StandardInput() {
     return {STDIN_FILENO, false};
 }

@@ -87,6 +87,17 @@ File File::CreateNew(const std::string& path, std::optional<unsigned>, SystemErr
     return file;
 }
 
+// Windows names every file it creates: pending files take a hidden name instead.
+File File::CreateUnnamed(const std::string&, std::optional<unsigned>, SystemError& error) {
+    error = ERROR_NOT_SUPPORTED;
+    return {};
+}
+
+bool File::LinkTo(const std::string&, SystemError& error) {
+    error = ERROR_NOT_SUPPORTED;
+    return false;
+}
+
 File File::StandardInput() {
     return {::GetStdHandle(STD_INPUT_HANDLE), false};
 }

@@ -44,6 +44,10 @@ public:
     // permission bits it gets those of any new file.
     static File CreateNew(const std::string& path, std::optional<unsigned> permissions,
                           SystemError& error);
+    // A file in `folder` that has no name at all until LinkTo gives it one, where the
+    // system and the file system allow that; else nothing is opened.
+    static File CreateUnnamed(const std::string& folder, std::optional<unsigned> permissions,
+                              SystemError& error);
     // The process's standard input or output, lent: never closed by this object.
     static File StandardInput();
     static File StandardOutput();
@@ -57,6 +61,8 @@ public:
     bool Truncate(SystemError& error);
     // Forces the contents to the disk.
     bool Sync(SystemError& error);
+    // Gives a file made by CreateUnnamed the name `path`, which must not exist.
+    bool LinkTo(const std::string& path, SystemError& error);
     // 0, or the error of a failed close. A lent handle is only let go.
     SystemError Close();
 
@@ -72,6 +78,31 @@ private:
 
     Handle m_handle = kNone;
     bool m_owned = false;
+};
+
+// A file that takes its name only once it is complete. Until Publish it has no name
+// (where the system allows) or a hidden one beside the final name,
+// ".NAME.XXXXXXXXXXXXXXXX.quorvex-part", which only a killed run leaves behind.
+// Unless published, it is gone with the object.
+class PendingFile {
+public:
+    static constexpr const char* kSuffix = ".quorvex-part";
+
+    PendingFile(const std::string& target, std::optional<unsigned> permissions, SystemError& error);
+    ~PendingFile();
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    bool IsOpen() const { return m_file.IsOpen(); }
+    File& Contents() { return m_file; }
+    // Closes the file and gives it its final name in one step, in place of any file of
+    // that name.
+    bool Publish(SystemError& error);
+
+private:
+    std::string m_target;
+    std::string m_hidden; // empty while the file has no name
+    File m_file;
 };
 
 // What in-place and batch runs need beside the files themselves.
