@@ -1,11 +1,12 @@
 // The whole run on arbitrary bytes against the format stated in a few lines: lines
 // end at LF, one CR before it belongs to the line end, a last line without LF still
-// counts, lines are cut into 511-byte segments, and every LF written is CR LF. The
-// read and write blocks are made small, so that lines, CR LF pairs and segments fall
-// across their edges, and both vector paths run.
+// counts, lines are cut into 511-byte segments, and every LF written is CR LF. Then the
+// same run with small read and write blocks, reads that come short as from a pipe, and
+// the baseline vector path: lines, CR LF pairs and segments fall across every edge.
 
 #include "quorvex/line_stream.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -46,12 +47,22 @@ std::string Model(const std::vector<std::string>& lines, CipherMode mode, GameSe
     return out;
 }
 
-std::string Joined(const std::vector<std::string>& lines, std::string_view end) {
-    std::string text;
-    for (const std::string& line : lines)
-        text.append(line).append(end);
-    return text;
-}
+// Hands the text out in reads of sizes taken in turn from `sizes`, as a pipe might.
+class ShortReads : public ByteSource {
+public:
+    ShortReads(std::string_view text, std::uint8_t size) : m_text(text), m_size(size) {}
+    std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError&) override {
+        const std::size_t n =
+            std::min({capacity, m_text.size(), std::size_t{1} + m_size++ * 7u % 700});
+        std::copy_n(m_text.data(), n, buffer);
+        m_text.remove_prefix(n);
+        return static_cast<std::ptrdiff_t>(n);
+    }
+
+private:
+    std::string_view m_text;
+    std::uint8_t m_size;
+};
 
 } // namespace
 
@@ -60,23 +71,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const CipherMode mode = data[0] & 1;
     const GameSelection game = (data[0] >> 1) % 4;
+    const std::string_view input(reinterpret_cast<const char*>(data + 3), size - 3);
+    const std::string output = TranscodeText(input, mode, game);
+    Require(output == Model(Lines(input), mode, game));
+
     StreamOptions small;
     small.inputBlock = 512 + data[1] * 13u;
     small.outputBlock = 1 + data[2] * 11u;
     small.vectors = data[0] & 0x80 ? VectorPath::Baseline : VectorPath::Best;
-    const std::string_view input(reinterpret_cast<const char*>(data + 3), size - 3);
-    const std::vector<std::string> lines = Lines(input);
-
-    const std::string output = TranscodeText(input, mode, game);
-    Require(output == Model(lines, mode, game));
-    Require(TranscodeText(input, mode, game, small) == output);
-
-    // Where no line ends in CR, LF and CR LF line ends are the same file.
-    bool crAtEnd = false;
-    for (const std::string& line : lines)
-        crAtEnd = crAtEnd || (!line.empty() && line.back() == '\r');
-    if (!crAtEnd)
-        Require(TranscodeText(Joined(lines, "\n"), mode, game) ==
-                TranscodeText(Joined(lines, "\r\n"), mode, game));
+    ShortReads source(input, data[1]);
+    StringSink sink;
+    Require(TranscodeStream(source, sink, mode, game, small).status == StreamStatus::Completed);
+    Require(sink.text == output);
     return 0;
 }

@@ -12,7 +12,7 @@ ensure_packages cmake make clang libclang-rt-14-dev libcli11-dev
 CC=clang CXX=clang++ build_project -DQUORVEX_FUZZ=ON -DQUORVEX_BUILD_UI=OFF \
     -DQUORVEX_BUILD_TESTS=OFF -DQUORVEX_BUILD_BENCH=OFF
 
-for target in cipher run reader; do
+for target in cipher run; do
     corpus="$BUILD_DIR/corpus/$target"
     mkdir -p "$corpus"
     cp -n "$QUORVEX_ROOT/fuzz/corpus/$target/"* "$corpus/" 2>/dev/null || true

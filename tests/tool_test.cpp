@@ -7,92 +7,77 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
+#include <map>
+#include <optional>
 #include <random>
 
 #ifndef _WIN32
 #include <csignal>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-using quorvex::kDecrypt;
 using quorvex::kEncrypt;
 using quorvex::TranscodeText;
-using Files = std::function<void(const fs::path&)>;
+using Names = std::vector<std::pair<std::string, std::string>>;
 
 const std::string kText = "Meet me at the harbour when the moon is high, and bring the map.\n"
                           "The captain will not wait for anyone, not even for you.\r\n"
                           "If the guards ask, tell them you are a fisherman from the north.\n";
 const std::string kLossy = "plain\nGr\xC3\xBC\xC3\x9F"
                            "e\x01\n";
-const std::string kEnciphered = TranscodeText(kText, kEncrypt, 1);  // for Velmire
-const std::string kPlain = TranscodeText(kEnciphered, kDecrypt, 1); // what comes back
+const std::string kEnciphered = TranscodeText(kText, kEncrypt, 1); // for Velmire
+const std::string kPlain = TranscodeText(kEnciphered, quorvex::kDecrypt, 1);
+const std::string kOffset50 = TranscodeText(kText, kEncrypt, quorvex::CipherKey::FromOffset(50));
 
 std::string Encrypted(const std::string& text, int game) {
     return TranscodeText(text, kEncrypt, game);
 }
 
-// Checks of what a run left, composed into one.
-Files Holds(const std::string& name, const std::string& bytes) {
-    return [=](const fs::path& dir) { EXPECT_EQ(ReadFile(dir / U8(name)), bytes) << name; };
-}
-Files Absent(const std::string& name) {
-    return [=](const fs::path& dir) { EXPECT_FALSE(fs::exists(dir / U8(name))) << name; };
-}
-Files All(std::vector<Files> checks) {
-    return [=](const fs::path& dir) {
-        for (const Files& check : checks)
-            check(dir);
-    };
-}
-// No hidden half-written file anywhere.
-Files NoParts() {
-    return [](const fs::path& dir) {
-        for (const auto& entry : fs::recursive_directory_iterator(dir))
-            EXPECT_EQ(entry.path().string().find(".quorvex-part"), std::string::npos)
-                << entry.path();
-    };
-}
-Files Make(std::vector<std::pair<std::string, std::string>> files) {
-    return [=](const fs::path& dir) {
-        for (const auto& [name, bytes] : files) {
-            fs::create_directories((dir / U8(name)).parent_path());
-            WriteFile(dir / U8(name), bytes);
-        }
-    };
+// What a case puts in its folder beside in.txt and enc.txt: files with their bytes, or
+// "@dir MODE", "@mode MODE", "@symlink TO" and "@hardlink TO".
+void Prepare(const fs::path& dir, const Names& names) {
+    for (const auto& [name, what] : names) {
+        const fs::path path = dir / U8(name);
+        fs::create_directories(path.parent_path());
+        const std::string arg = what.substr(what.find(' ') + 1);
+        if (what.starts_with("@dir"))
+            fs::create_directory(path);
+        if (what.starts_with("@dir ") || what.starts_with("@mode "))
+            fs::permissions(path, fs::perms(std::stoi(arg, nullptr, 8)));
+        else if (what.starts_with("@symlink "))
+            fs::create_symlink(arg, path);
+        else if (what.starts_with("@hardlink "))
+            fs::create_hard_link(dir / arg, path);
+        else if (!what.starts_with("@"))
+            WriteFile(path, what);
+    }
 }
 
 struct Case {
     std::vector<std::string> args;
     int status;
-    std::string says; // part of stderr, or of stdout after "stdout:"; nothing on stderr if empty
-    Files prepare = nullptr;
-    Files check = nullptr;
+    std::string says; // in stderr, or in stdout after "stdout:"; nothing on stderr if empty
+    Names prepare = {};
+    // What the folder holds afterwards: bytes, or nothing for a file that must not be
+    // there. in.txt and enc.txt stay as they were unless named.
+    std::vector<std::pair<std::string, std::optional<std::string>>> leaves = {};
     std::string input = {}; // standard input, from this file of the folder
-    std::vector<std::pair<std::string, std::string>> env = {};
-    bool asNobody = false; // modes bind only users other than root
+    bool asNobody = false;  // modes bind only users other than root
 };
-
-std::string Joined(const std::vector<std::string>& args) {
-    std::string line;
-    for (const std::string& arg : args)
-        line += arg + " ";
-    return line;
-}
 
 void RunCases(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
-        SCOPED_TRACE(Joined(c.args));
+        std::string line;
+        for (const std::string& arg : c.args)
+            line += arg + " ";
+        SCOPED_TRACE(line);
         ScratchFolder dir;
         fs::permissions(dir.Path(), c.asNobody ? fs::perms::all : fs::perms(0755));
-        WriteFile(dir / "in.txt", kText);
-        WriteFile(dir / "enc.txt", kEnciphered);
-        if (c.prepare)
-            c.prepare(dir.Path());
+        Prepare(dir.Path(), {{"in.txt", kText}, {"enc.txt", kEnciphered}});
+        Prepare(dir.Path(), c.prepare);
 #ifdef _WIN32
         // Wine run by root writes a read-only file all the same.
         if (c.asNobody && std::ofstream(dir / "out.txt", std::ios::app))
@@ -109,23 +94,33 @@ void RunCases(const std::vector<Case>& cases) {
         }
 #endif
         const Ran ran =
-            RunProgram(tool, args, dir.Path(), c.input.empty() ? fs::path() : dir / c.input, c.env);
+            RunProgram(tool, args, dir.Path(), c.input.empty() ? fs::path() : dir / c.input);
         EXPECT_EQ(ran.status, c.status) << ran.err;
         const bool out = c.says.starts_with("stdout:");
-        const std::string said = out ? ran.out : ran.err;
+        const std::string& said = out ? ran.out : ran.err;
         EXPECT_NE(said.find(out ? c.says.substr(7) : c.says), std::string::npos) << said;
-        if (c.says.empty()) {
-            EXPECT_EQ(ran.err, "");
+        EXPECT_TRUE(!c.says.empty() || ran.err.empty()) << ran.err;
+
+        std::map<std::string, std::optional<std::string>> leaves(c.leaves.begin(), c.leaves.end());
+        leaves.emplace("in.txt", kText);
+        leaves.emplace("enc.txt", kEnciphered);
+        if (c.status == 2)
+            leaves.insert({{"out.txt", std::nullopt}, {"out", std::nullopt}});
+        for (const auto& [name, bytes] : leaves) {
+            EXPECT_EQ(fs::exists(dir / U8(name)), bytes.has_value()) << name;
+            if (bytes && fs::is_regular_file(dir / U8(name))) {
+                EXPECT_EQ(ReadFile(dir / U8(name)), *bytes) << name;
+            }
         }
-        if (c.status == 2) {
-            EXPECT_FALSE(fs::exists(dir / "out.txt") || fs::exists(dir / "out"))
-                << "touched a file";
-        }
-        if (c.check)
-            c.check(dir.Path());
+        // No half-written file is left behind, but for those a case starts with.
+        for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+            EXPECT_TRUE(!entry.path().string().ends_with(".quorvex-part") ||
+                        entry.path().string().find("game") != std::string::npos)
+                << entry.path();
     }
 }
 
+// clang-format off
 TEST(Tool, UsageErrorsTouchNothing) {
     RunCases({
         {{}, 2, "a command is needed"},
@@ -145,10 +140,8 @@ TEST(Tool, UsageErrorsTouchNothing) {
         {{"encrypt", "-g", "0", "--backup", "in.txt", "out.txt"}, 2, "--in-place"},
         {{"encrypt", "-g", "0", "-i", "-o", "out", "in.txt"}, 2, "excludes"},
         {{"encrypt", "-g", "0", "-o", "out", "-"}, 2, "standard input cannot"},
-        {{"encrypt", "-g", "0", "-o", "out", "in.txt", "sub/in.txt"},
-         2,
-         "would both be written",
-         Make({{"sub/in.txt", "x"}})},
+        {{"encrypt", "-g", "0", "-o", "out", "in.txt", "sub/in.txt"}, 2, "would both be written", {{"sub/in.txt", "x"}}},
+        {{"encrypt", "-g", "1", "-i", "in.txt", "./in.txt"}, 2, "are the same file"},
         {{"edit", "-g", "0", "in.txt", "enc.txt"}, 2, "edit takes one FILE"},
         {{"--help"}, 0, "stdout:encrypt"},
         {{"--version"}, 0, "stdout:quorvex-cli 1.0.0.1"},
@@ -157,266 +150,125 @@ TEST(Tool, UsageErrorsTouchNothing) {
 
 TEST(Tool, OneFileEveryWayItCanGo) {
     const std::string toGame3 = Encrypted(kText, 3);
-    const std::string messages = "Input File is Opening.\nOutput File is Opening.\nFiles are "
-                                 "Open.\nStart Decrypt.\nClose Files.\n";
     std::string allBytes;
     for (int c = 0; c < 768; ++c)
         allBytes += static_cast<char>(c);
     RunCases({
-        {{"encrypt", "-g", "3", "in.txt", "out.txt"}, 0, "", nullptr, Holds("out.txt", toGame3)},
-        {{"encrypt", "--game", "cARROWMERE", "-", "out.txt"},
-         0,
-         "",
-         nullptr,
-         Holds("out.txt", toGame3),
-         "in.txt"},
+        {{"encrypt", "-g", "3", "in.txt", "out.txt"}, 0, "", {}, {{"out.txt", toGame3}}},
+        {{"encrypt", "--game", "cARROWMERE", "-", "out.txt"}, 0, "", {}, {{"out.txt", toGame3}}, "in.txt"},
         {{"encrypt", "--offset", "81", "in.txt", "-"}, 0, "stdout:" + toGame3},
-        {{"decrypt", "-v", "-g", "Velmire", "enc.txt", "out.txt"},
-         0,
-         messages,
-         nullptr,
-         Holds("out.txt", kPlain)},
-        {{"encrypt", "-g", "0", "all.bin", "out.txt"},
-         0,
-         "will not decipher back",
-         Make({{"all.bin", allBytes}}),
-         Holds("out.txt", Encrypted(allBytes, 0))},
-        {{"encrypt", "-g", "1", "lossy.txt", "out.txt"},
-         0,
+        {{"decrypt", "-v", "-g", "Velmire", "enc.txt", "out.txt"}, 0,
+         "Input File is Opening.\nOutput File is Opening.\nFiles are Open.\nStart Decrypt.\nClose Files.\n",
+         {}, {{"out.txt", kPlain}}},
+        {{"encrypt", "-g", "0", "all.bin", "out.txt"}, 0, "will not decipher back", {{"all.bin", allBytes}},
+         {{"out.txt", Encrypted(allBytes, 0)}}},
+        {{"encrypt", "-g", "1", "lossy.txt", "out.txt"}, 0,
          "warning: 5 bytes of 'lossy.txt' will not decipher back as they were, the first on line 2",
-         Make({{"lossy.txt", kLossy}}),
-         Holds("out.txt", Encrypted(kLossy, 1))},
-        {{"encrypt", "-q", "-g", "1", "lossy.txt", "out.txt"},
-         0,
-         "",
-         Make({{"lossy.txt", kLossy}})},
-        {{"encrypt", "-g", "0", "in put ä.txt", "out put ö.txt"},
-         0,
-         "",
-         Make({{"in put ä.txt", "x\n"}}),
-         Holds("out put ö.txt", Encrypted("x\n", 0))},
-        {{"encrypt", "-g", "0", "missing.txt", "out.txt"},
-         1,
-         "cannot open 'missing.txt'",
-         nullptr,
-         Absent("out.txt")},
-        {{"encrypt", "-g", "0", "", "out.txt"}, 1, "cannot open ''", nullptr, Absent("out.txt")},
+         {{"lossy.txt", kLossy}}, {{"out.txt", Encrypted(kLossy, 1)}}},
+        {{"encrypt", "-q", "-g", "1", "lossy.txt", "out.txt"}, 0, "", {{"lossy.txt", kLossy}}},
+        {{"encrypt", "-g", "0", "in put ä.txt", "out put ö.txt"}, 0, "", {{"in put ä.txt", "x\n"}},
+         {{"out put ö.txt", Encrypted("x\n", 0)}}},
+        {{"encrypt", "-g", "0", "missing.txt", "out.txt"}, 1, "cannot open 'missing.txt'", {}, {{"out.txt", {}}}},
+        {{"encrypt", "-g", "0", "", "out.txt"}, 1, "cannot open ''", {}, {{"out.txt", {}}}},
         {{"encrypt", "-g", "0", "in.txt", ""}, 1, "cannot open ''"},
-        {{"encrypt", "-g", "0", "folder", "out.txt"},
-         1,
-         "cannot open 'folder'",
-         [](const fs::path& d) { fs::create_directory(d / "folder"); },
-         Absent("out.txt")},
+        {{"encrypt", "-g", "0", "folder", "out.txt"}, 1, "cannot open 'folder'", {{"folder", "@dir"}},
+         {{"out.txt", {}}}},
         {{"encrypt", "-g", "0", "in.txt", "none/out.txt"}, 1, "cannot open 'none/out.txt'"},
-        {{"encrypt", "-g", "0", "in.txt", "in.txt"}, 1, "input and output are the same file"},
         {{"encrypt", "-g", "0", "in.txt", "./in.txt"}, 1, "input and output are the same file"},
-        {{"encrypt", "-g", "0", "in.txt", "hard.txt"},
-         1,
-         "input and output are the same file",
-         [](const fs::path& d) { fs::create_hard_link(d / "in.txt", d / "hard.txt"); }},
-        {{"encrypt", "-g", "0", "-", "in.txt"},
-         1,
-         "input and output are the same file",
-         nullptr,
-         nullptr,
-         "in.txt"},
-        {{"encrypt", "-n", "-g", "0", "in.txt", "out.txt"},
-         1,
-         "will not overwrite 'out.txt'",
-         Make({{"out.txt", "keep"}}),
-         Holds("out.txt", "keep")},
-        {{"encrypt", "-g", "0", "in.txt", "out.txt"},
-         1,
-         "cannot open 'out.txt'",
-         [](const fs::path& d) {
-             WriteFile(d / "out.txt", "keep");
-             fs::permissions(d / "out.txt", fs::perms::owner_read);
-         },
-         Holds("out.txt", "keep"),
-         {},
-         {},
-         true},
-        {{"decrypt", "-g", "0", "enc.txt", "out.txt"},
-         0,
-         "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm"},
-        {{"decrypt", "-g", "auto", "enc.txt", "out.txt"}, 0, "", nullptr, Holds("out.txt", kPlain)},
-        {{"decrypt", "-g", "auto", "in.txt", "out.txt"},
-         3,
-         "reads as text as it is",
-         nullptr,
-         Absent("out.txt")},
+        {{"encrypt", "-g", "0", "in.txt", "hard.txt"}, 1, "input and output are the same file",
+         {{"hard.txt", "@hardlink in.txt"}}},
+        {{"encrypt", "-g", "0", "-", "in.txt"}, 1, "input and output are the same file", {}, {}, "in.txt"},
+        {{"encrypt", "-n", "-g", "0", "in.txt", "out.txt"}, 1, "will not overwrite 'out.txt'",
+         {{"out.txt", "keep"}}, {{"out.txt", "keep"}}},
+        {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'out.txt'",
+         {{"out.txt", "keep"}, {"out.txt", "@mode 0444"}}, {{"out.txt", "keep"}}, {}, true},
+        {{"decrypt", "-g", "0", "enc.txt", "out.txt"}, 0, "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm"},
+        {{"decrypt", "-g", "auto", "enc.txt", "out.txt"}, 0, "", {}, {{"out.txt", kPlain}}},
+        {{"decrypt", "-g", "auto", "in.txt", "out.txt"}, 3, "reads as text as it is", {}, {{"out.txt", {}}}},
         {{"detect", "enc.txt"}, 0, "stdout:Velmire "},
-        {{"detect", "-"}, 0, "stdout:Velmire ", nullptr, nullptr, "enc.txt"},
-        {{"detect", "--any-offset", "o50.txt"},
-         0,
-         "stdout:offset 50 ",
-         Make({{"o50.txt", TranscodeText(kText, kEncrypt, quorvex::CipherKey::FromOffset(50))}})},
-        {{"detect", "o50.txt"},
-         3,
-         "stdout:no game gives plausible text",
-         Make({{"o50.txt", TranscodeText(kText, kEncrypt, quorvex::CipherKey::FromOffset(50))}})},
+        {{"detect", "-"}, 0, "stdout:Velmire ", {}, {}, "enc.txt"},
+        {{"detect", "--any-offset", "o50.txt"}, 0, "stdout:offset 50 ", {{"o50.txt", kOffset50}}},
+        {{"detect", "o50.txt"}, 3, "stdout:no game gives plausible text", {{"o50.txt", kOffset50}}},
         {{"detect", "in.txt"}, 3, "stdout:'in.txt' reads as text as it is"},
-        {{"detect", "empty.txt"}, 3, "stdout:'empty.txt' is empty", Make({{"empty.txt", ""}})},
+        {{"detect", "empty.txt"}, 3, "stdout:'empty.txt' is empty", {{"empty.txt", ""}}},
         {{"detect", "missing.txt"}, 1, "cannot open 'missing.txt'"},
 #ifdef _WIN32
-        {{"encrypt", "-g", "0", "\xE6\x97\xA5\xF0\x9F\x98\x80.txt", "o\xF0\x9F\x98\x80.txt"},
-         0,
-         "",
-         Make({{"\xE6\x97\xA5\xF0\x9F\x98\x80.txt", kText}}),
-         Holds("o\xF0\x9F\x98\x80.txt", Encrypted(kText, 0))},
+        {{"encrypt", "-g", "0", "\xE6\x97\xA5\xF0\x9F\x98\x80.txt", "o\xF0\x9F\x98\x80.txt"}, 0, "",
+         {{"\xE6\x97\xA5\xF0\x9F\x98\x80.txt", kText}}, {{"o\xF0\x9F\x98\x80.txt", Encrypted(kText, 0)}}},
         {{"encrypt", "-g", "0", "in.txt", "IN.TXT"}, 1, "input and output are the same file"},
 #else
-        {{"encrypt", "-g", "0", "in.txt", "out\nput.txt"},
-         0,
-         "",
-         nullptr,
-         Holds("out\nput.txt", Encrypted(kText, 0))},
-        {{"encrypt", "-g", "0", "in.txt", "link.txt"},
-         1,
-         "input and output are the same file",
-         [](const fs::path& d) { fs::create_symlink("in.txt", d / "link.txt"); }},
+        {{"encrypt", "-g", "0", "in.txt", "out\nput.txt"}, 0, "", {}, {{"out\nput.txt", Encrypted(kText, 0)}}},
+        {{"encrypt", "-g", "0", "in.txt", "link.txt"}, 1, "input and output are the same file",
+         {{"link.txt", "@symlink in.txt"}}},
         {{"encrypt", "-g", "0", "in.txt", "/dev/full"}, 1, "cannot write '/dev/full': No space"},
         {{"encrypt", "-g", "0", "/dev/zero", "/dev/full"}, 1, "cannot write '/dev/full'"},
-        {{"encrypt", "-g", "0", "in.txt", "out.txt"},
-         1,
-         "cannot open 'in.txt': Permission denied",
-         [](const fs::path& d) { fs::permissions(d / "in.txt", fs::perms::none); },
-         Absent("out.txt"),
-         {},
-         {},
-         true},
-        {{"encrypt", "-g", "0", "in.txt", "ro/out.txt"},
-         1,
-         "Permission denied",
-         [](const fs::path& d) {
-             fs::create_directory(d / "ro");
-             fs::permissions(d / "ro", fs::perms(0555));
-         },
-         Absent("ro/out.txt"),
-         {},
-         {},
-         true},
+        {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'in.txt': Permission denied",
+         {{"in.txt", "@mode 0"}}, {{"out.txt", {}}}, {}, true},
+        {{"encrypt", "-g", "0", "in.txt", "ro/out.txt"}, 1, "Permission denied", {{"ro", "@dir 0555"}},
+         {{"ro/out.txt", {}}}, {}, true},
 #endif
     });
 }
 
 TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
-    const Files tree = Make({{"game/a.txt", kText},
-                             {"game/sub/b.txt", "b\n"},
-                             {"game/.c.txt.1234.quorvex-part", "left by a killed run"}});
-    const Files leftAlone = All({Holds("in.txt", kText), NoParts()});
+    const Names tree = {{"game/a.txt", kText}, {"game/sub/b.txt", "b\n"}, {"game/.c.txt.1234.quorvex-part", "x"}};
     RunCases({
-        {{"encrypt", "-g", "1", "-r", "-j", "2", "-o", "out", "game"},
-         0,
-         "2 files done, 0 failed",
-         tree,
-         All({Holds("out/a.txt", kEnciphered), Holds("out/sub/b.txt", Encrypted("b\n", 1)),
-              Absent("out/.c.txt.1234.quorvex-part")})},
-        {{"decrypt", "-g", "auto", "-o", "out", "enc.txt", "game", "missing.txt"},
-         1,
-         "1 file done, 2 failed",
-         tree,
-         All({Holds("out/enc.txt", kPlain), Absent("out/missing.txt")})},
-        {{"encrypt", "-g", "1", "-o", ".", "in.txt"},
-         1,
-         "input and output are the same file",
-         nullptr,
-         leftAlone},
-        {{"encrypt", "-n", "-g", "1", "-o", "out", "in.txt", "enc.txt"},
-         1,
-         "will not overwrite",
-         Make({{"out/in.txt", "keep"}}),
-         All({Holds("out/in.txt", "keep"), Holds("out/enc.txt", Encrypted(kEnciphered, 1))})},
-        {{"encrypt", "-g", "1", "-i", "--backup", "in.txt"},
-         0,
-         "1 file done",
-         nullptr,
-         All({Holds("in.txt", kEnciphered), Holds("in.txt~", kText), NoParts()})},
-        {{"decrypt", "-g", "auto", "-i", "--backup=.old", "enc.txt", "in.txt"},
-         3,
-         "no game is clearly right",
-         nullptr,
-         All({Holds("enc.txt", kPlain), Holds("enc.txt.old", kEnciphered), leftAlone})},
-        {{"encrypt", "-g", "1", "-i", "in.txt", "./in.txt"},
-         2,
-         "are the same file",
-         nullptr,
-         leftAlone},
+        {{"encrypt", "-g", "1", "-r", "-j", "2", "-o", "out", "game"}, 0, "2 files done, 0 failed", tree,
+         {{"out/a.txt", kEnciphered}, {"out/sub/b.txt", Encrypted("b\n", 1)}, {"out/.c.txt.1234.quorvex-part", {}}}},
+        {{"decrypt", "-g", "auto", "-o", "out", "enc.txt", "game", "missing.txt"}, 1, "1 file done, 2 failed", tree,
+         {{"out/enc.txt", kPlain}, {"out/missing.txt", {}}}},
+        {{"encrypt", "-g", "1", "-o", ".", "in.txt"}, 1, "input and output are the same file"},
+        {{"encrypt", "-n", "-g", "1", "-o", "out", "in.txt", "enc.txt"}, 1, "will not overwrite",
+         {{"out/in.txt", "keep"}}, {{"out/in.txt", "keep"}, {"out/enc.txt", Encrypted(kEnciphered, 1)}}},
+        {{"encrypt", "-g", "1", "-i", "--backup", "in.txt"}, 0, "1 file done", {},
+         {{"in.txt", kEnciphered}, {"in.txt~", kText}}},
+        {{"decrypt", "-g", "auto", "-i", "--backup=.old", "enc.txt", "in.txt"}, 3, "no game is clearly right", {},
+         {{"enc.txt", kPlain}, {"enc.txt.old", kEnciphered}}},
 #ifndef _WIN32
-        {{"encrypt", "-g", "1", "-i", "link.txt"},
-         0,
-         "1 file done",
-         [](const fs::path& d) {
-             fs::permissions(d / "in.txt", fs::perms(0640));
-             fs::create_symlink("in.txt", d / "link.txt");
-         },
-         [](const fs::path& d) {
-             EXPECT_TRUE(fs::is_symlink(d / "link.txt"));
-             EXPECT_EQ(ReadFile(d / "in.txt"), kEnciphered);
-             EXPECT_EQ(fs::status(d / "in.txt").permissions(), fs::perms(0640));
-         }},
-        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"},
-         1,
-         "cannot open 'locked.txt': Permission denied",
-         [](const fs::path& d) {
-             WriteFile(d / "locked.txt", "x");
-             fs::permissions(d / "locked.txt", fs::perms::none);
-         },
-         Holds("out/in.txt", kEnciphered),
-         {},
-         {},
-         true},
-        {{"encrypt", "-g", "1", "-o", "ro", "in.txt"},
-         1,
-         "cannot write",
-         [](const fs::path& d) {
-             fs::create_directory(d / "ro");
-             fs::permissions(d / "ro", fs::perms(0555));
-         },
-         Absent("ro/in.txt"),
-         {},
-         {},
-         true},
+        {{"encrypt", "-g", "1", "-i", "link.txt"}, 0, "1 file done", {{"in.txt", "@mode 0640"}, {"link.txt", "@symlink in.txt"}},
+         {{"in.txt", kEnciphered}, {"link.txt", kEnciphered}}},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"}, 1, "cannot open 'locked.txt': Permission denied",
+         {{"locked.txt", "x"}, {"locked.txt", "@mode 0"}}, {{"out/in.txt", kEnciphered}}, {}, true},
+        {{"encrypt", "-g", "1", "-o", "ro", "in.txt"}, 1, "cannot write", {{"ro", "@dir 0555"}}, {{"ro/in.txt", {}}}, {}, true},
 #endif
     });
 }
+// clang-format on
 
 #ifndef _WIN32
-// A file too large for what the disk will take: written nowhere, and nothing left behind.
-TEST(Tool, AFullDiskLeavesEveryFileWhole) {
+// In place keeps the file's permission bits; a full disk leaves every file whole.
+TEST(Tool, InPlaceKeepsModesAndAFullDiskLosesNothing) {
     ScratchFolder dir;
     const std::string big(64 * 1024, 'x');
     WriteFile(dir / "big.txt", big + "\n");
+    fs::permissions(dir / "big.txt", fs::perms(0640));
     for (const char* form : {"-o out", "-i"}) {
+        const std::string command = "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 ";
         const Ran ran =
-            RunProgram("/bin/sh",
-                       {"-c",
-                        std::string("trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 ") +
-                            form + " big.txt",
-                        QUORVEX_CLI},
-                       dir.Path());
+            RunProgram("/bin/sh", {"-c", command + form + " big.txt", QUORVEX_CLI}, dir.Path());
         EXPECT_EQ(ran.status, 1) << form;
         EXPECT_NE(ran.err.find("cannot write"), std::string::npos) << ran.err;
         EXPECT_EQ(ReadFile(dir / "big.txt"), big + "\n") << form;
         EXPECT_FALSE(fs::exists(dir / "out/big.txt")) << form;
-        NoParts()(dir.Path());
     }
+    EXPECT_EQ(RunProgram(QUORVEX_CLI, {"encrypt", "-g", "1", "-i", "big.txt"}, dir.Path()).status,
+              0);
+    EXPECT_EQ(fs::status(dir / "big.txt").permissions(), fs::perms(0640));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
 }
 #endif
 
 // The user's editor, played by a small script.
 TEST(Tool, EditsThroughTheUsersEditor) {
 #ifdef _WIN32
-    const std::vector<std::pair<std::string, std::string>> editors = {
-        {"cmd /c echo added>>", "changed"},
-        {"cmd /c rem", "unchanged"},
-        {"cmd /c exit 3", "failed"}};
+    const Names editors = {{"cmd /c echo added>>", "changed"},
+                           {"cmd /c rem", "unchanged"},
+                           {"cmd /c exit 3", "failed"}};
 #else
-    const std::vector<std::pair<std::string, std::string>> editors = {
-        {"sh -c 'echo added >> \"$0\"'", "changed"},
-        {"true", "unchanged"},
-        {"false", "failed"},
-        {"sh -c 'printf \"gr\\303\\274\\303\\237e\\n\" >> \"$0\"'", "lossy"}};
+    const Names editors = {{"sh -c 'echo added >> \"$0\"'", "changed"},
+                           {"true", "unchanged"},
+                           {"false", "failed"},
+                           {"sh -c 'printf \"gr\\303\\274\\n\" >> \"$0\"'", "lossy"}};
 #endif
     for (const auto& [editor, kind] : editors) {
         SCOPED_TRACE(kind);
@@ -424,16 +276,13 @@ TEST(Tool, EditsThroughTheUsersEditor) {
         fs::create_directory(dir / "tmp");
         WriteFile(dir / "enc.txt", kEnciphered);
         const auto before = fs::last_write_time(dir / "enc.txt");
-        const Ran ran =
-            RunProgram(QUORVEX_CLI, {"edit", "--game", "auto", "enc.txt"}, dir.Path(), {},
-                       {{"VISUAL", editor},
-                        {"TMPDIR", (dir / "tmp").string()},
-                        {"TMP", (dir / "tmp").string()}});
+        const std::string tmp = (dir / "tmp").string();
+        const Ran ran = RunProgram(QUORVEX_CLI, {"edit", "--game", "auto", "enc.txt"}, dir.Path(),
+                                   {}, {{"VISUAL", editor}, {"TMPDIR", tmp}, {"TMP", tmp}});
+        EXPECT_EQ(ran.status, kind == "changed" || kind == "unchanged" ? 0 : 1) << ran.err;
         if (kind == "changed") {
-            EXPECT_EQ(ran.status, 0) << ran.err;
             EXPECT_EQ(ReadFile(dir / "enc.txt"), Encrypted(kPlain + "added\r\n", 1));
         } else {
-            EXPECT_EQ(ran.status, kind == "unchanged" ? 0 : 1) << ran.err;
             EXPECT_EQ(ReadFile(dir / "enc.txt"), kEnciphered);
             EXPECT_EQ(fs::last_write_time(dir / "enc.txt"), before) << "rewritten";
         }
@@ -442,9 +291,8 @@ TEST(Tool, EditsThroughTheUsersEditor) {
         for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
             left += entry.is_regular_file();
         EXPECT_EQ(left, kind == "lossy" ? 1u : 0u) << ran.err;
-        if (kind == "lossy") {
-            EXPECT_NE(ran.err.find("the edited text stays in"), std::string::npos) << ran.err;
-        }
+        EXPECT_EQ(ran.err.find("the edited text stays in") != std::string::npos, kind == "lossy")
+            << ran.err;
     }
 }
 
@@ -458,29 +306,24 @@ TEST(Tool, KilledAtAnyMomentLosesNothing) {
     while (text.size() < (64u << 20))
         text += std::string(random() % 200, static_cast<char>('A' + random() % 26)) + "\n";
     const std::string enciphered = TranscodeText(text, kEncrypt, 2);
-    std::uniform_int_distribution<int> moment(0, 300);
     for (int round = 0; round < 12; ++round) {
         const bool inPlace = round % 2;
         WriteFile(dir / "game.txt", text);
         fs::remove_all(dir / "out");
         const pid_t child = ::fork();
-        if (child == 0) {
-            if (::chdir(dir.Path().c_str()) == 0)
-                ::execl(QUORVEX_CLI, "quorvex-cli", "encrypt", "-g", "2", "-q",
-                        inPlace ? "-i" : "-o", inPlace ? "game.txt" : "out",
-                        inPlace ? nullptr : "game.txt", static_cast<char*>(nullptr));
+        if (child == 0 && ::chdir(dir.Path().c_str()) == 0)
+            ::execl(QUORVEX_CLI, "quorvex-cli", "encrypt", "-g", "2", "-q", inPlace ? "-i" : "-o",
+                    inPlace ? "game.txt" : "out", inPlace ? nullptr : "game.txt", nullptr);
+        if (child == 0)
             ::_exit(127);
-        }
-        ::usleep(static_cast<useconds_t>(moment(random)) * 1000);
+        ::usleep(static_cast<useconds_t>(random() % 300) * 1000);
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         // In place, the original is the output: whole before the rename, the result after.
         const std::string original = ReadFile(dir / "game.txt");
         const std::string output = ReadFile(dir / (inPlace ? "game.txt" : "out/game.txt"));
         EXPECT_TRUE(inPlace || original == text) << "round " << round;
-        EXPECT_TRUE((output.empty() && !inPlace) || output == enciphered ||
-                    (inPlace && output == text))
-            << "round " << round;
+        EXPECT_TRUE(output == enciphered || (inPlace ? output == text : output.empty())) << round;
         for (const auto& entry : fs::recursive_directory_iterator(dir.Path())) {
             const std::string name = entry.path().filename().string();
             EXPECT_TRUE(name == "game.txt" || name == "out" || name.ends_with(".quorvex-part"))

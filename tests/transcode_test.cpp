@@ -30,73 +30,42 @@ private:
     fs::path m_output;
 };
 
-Messages Shown(std::initializer_list<std::string_view> texts) {
-    return {texts.begin(), texts.end()};
+// The first `stages` messages of a run in `mode`, and `last` if there is one.
+Messages Shown(CipherMode mode, std::size_t stages, std::string_view last = {}) {
+    const std::string_view all[] = {
+        messages::kInputOpening, messages::kOutputOpening, messages::kFilesOpen,
+        mode == kEncrypt ? messages::kStartEncrypt : messages::kStartDecrypt,
+        messages::kCloseFiles};
+    Messages shown(std::begin(all), std::begin(all) + stages);
+    if (!last.empty())
+        shown.emplace_back(last);
+    return shown;
 }
-
-const auto kOpen = {messages::kInputOpening, messages::kOutputOpening, messages::kFilesOpen};
 
 TEST(Run, ShowsEveryStageAndLeavesTheInputAsItWas) {
     ScratchFolder dir;
     const fs::path in = dir / "in.txt", out = dir / "out.txt";
     fs::create_directory(dir / "folder");
     const std::string text = "first line\r\nsecond\nno end";
-    const auto& m = messages::kInputOpening;
+    // clang-format off
     const struct {
-        fs::path input, output;
-        CipherMode mode;
-        Messages shown;
-        RunOutcome outcome;
-        FileRole role;
+        fs::path input, output; CipherMode mode; Messages shown; RunOutcome outcome; FileRole role;
         std::string written; // what the output holds afterwards, if it is checked
     } cases[] = {
-        {in, out, kEncrypt,
-         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartEncrypt,
-                messages::kCloseFiles}),
-         RunOutcome::Completed, FileRole::Input, TranscodeText(text, kEncrypt, 2)},
-        {in, out, kDecrypt,
-         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartDecrypt,
-                messages::kCloseFiles}),
-         RunOutcome::Completed, FileRole::Input, TranscodeText(text, kDecrypt, 2)},
-        {in, out, -1, Shown(kOpen), RunOutcome::Completed, FileRole::Input, ""},
-        {in, out, 2, Shown(kOpen), RunOutcome::Completed, FileRole::Input, ""},
-        {dir / "missing", out, kEncrypt, Shown({m, messages::kOpenFailed}), RunOutcome::OpenFailed,
-         FileRole::Input, "old"},
-        {dir / "folder", out, kEncrypt, Shown({m, messages::kOpenFailed}), RunOutcome::OpenFailed,
-         FileRole::Input, "old"},
-        {in,
-         dir / "folder",
-         kEncrypt,
-         Shown({m, messages::kOutputOpening, messages::kOpenFailed}),
-         RunOutcome::OpenFailed,
-         FileRole::Output,
-         {}},
-        {in,
-         in,
-         kEncrypt,
-         Shown({m, messages::kOutputOpening, messages::kOpenFailed}),
-         RunOutcome::OpenFailed,
-         FileRole::Output,
-         {}},
+        {in, out, kEncrypt, Shown(kEncrypt, 5), RunOutcome::Completed, FileRole::Input, TranscodeText(text, kEncrypt, 2)},
+        {in, out, kDecrypt, Shown(kDecrypt, 5), RunOutcome::Completed, FileRole::Input, TranscodeText(text, kDecrypt, 2)},
+        {in, out, -1, Shown(-1, 3), RunOutcome::Completed, FileRole::Input, ""},
+        {in, out, 2, Shown(2, 3), RunOutcome::Completed, FileRole::Input, ""},
+        {dir / "missing", out, kEncrypt, Shown(kEncrypt, 1, messages::kOpenFailed), RunOutcome::OpenFailed, FileRole::Input, "old"},
+        {dir / "folder", out, kEncrypt, Shown(kEncrypt, 1, messages::kOpenFailed), RunOutcome::OpenFailed, FileRole::Input, "old"},
+        {in, dir / "folder", kEncrypt, Shown(kEncrypt, 2, messages::kOpenFailed), RunOutcome::OpenFailed, FileRole::Output, {}},
+        {in, in, kEncrypt, Shown(kEncrypt, 2, messages::kOpenFailed), RunOutcome::OpenFailed, FileRole::Output, {}},
 #ifndef _WIN32
-        {in,
-         "/dev/full",
-         kDecrypt,
-         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartDecrypt,
-                messages::kWriteFailed}),
-         RunOutcome::WriteFailed,
-         FileRole::Output,
-         {}},
-        {"/proc/self/mem",
-         out,
-         kEncrypt,
-         Shown({m, messages::kOutputOpening, messages::kFilesOpen, messages::kStartEncrypt,
-                messages::kReadFailed}),
-         RunOutcome::ReadFailed,
-         FileRole::Input,
-         {}},
+        {in, "/dev/full", kDecrypt, Shown(kDecrypt, 4, messages::kWriteFailed), RunOutcome::WriteFailed, FileRole::Output, {}},
+        {"/proc/self/mem", out, kEncrypt, Shown(kEncrypt, 4, messages::kReadFailed), RunOutcome::ReadFailed, FileRole::Input, {}},
 #endif
     };
+    // clang-format on
     for (const auto& c : cases) {
         WriteFile(in, text);
         WriteFile(out, "old");
@@ -144,26 +113,21 @@ TEST(Detect, NamesTheKeyOrSaysWhyNot) {
     std::string noise(3000, '\0');
     for (char& c : noise)
         c = static_cast<char>(random());
-    const struct {
-        std::string sample;
-        std::vector<Candidate> candidates;
-        Verdict verdict;
-        std::string best;
-    } cases[] = {
+    const std::string offset40 = TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(40));
+    // clang-format off
+    const struct { std::string sample; std::vector<Candidate> candidates; Verdict verdict; std::string best; } cases[] = {
         {TranscodeText(kProse, kEncrypt, 0), GameCandidates(), Verdict::Clear, "Tarnholm"},
         {TranscodeText(kProse, kEncrypt, 1), GameCandidates(), Verdict::Clear, "Velmire"},
         {TranscodeText(kProse, kEncrypt, 2), GameCandidates(), Verdict::Clear, "Ostrand"},
         {TranscodeText(kProse, kEncrypt, 3), GameCandidates(), Verdict::Clear, "Carrowmere"},
-        {TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(40)), OffsetCandidates(),
-         Verdict::Clear, "offset 40"},
-        {TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(40)), GameCandidates(),
-         Verdict::Implausible, ""},
+        {offset40, OffsetCandidates(), Verdict::Clear, "offset 40"},
+        {offset40, GameCandidates(), Verdict::Implausible, ""},
         {TranscodeText(kProse, kEncrypt, 0), {{"a", 0}, {"b", 0}}, Verdict::Uncertain, "a"},
         {noise, GameCandidates(), Verdict::Implausible, ""},
         {"\x01\x02\n", GameCandidates(), Verdict::Implausible, ""},
         {kProse, GameCandidates(), Verdict::NotEnciphered, ""},
-        {"", GameCandidates(), Verdict::Empty, ""},
-    };
+        {"", GameCandidates(), Verdict::Empty, ""}};
+    // clang-format on
     for (const auto& c : cases) {
         const Detection detection = Detect(c.sample, c.candidates);
         EXPECT_EQ(detection.verdict, c.verdict) << c.best;
