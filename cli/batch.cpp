@@ -1,6 +1,6 @@
 // Many files through the same run: into a folder under their own names, or each in place.
-// Every result is written to a hidden file beside its final name and renamed over it only
-// once complete, so a file is never left half written under its own name.
+// Every result takes its final name only once it is complete (quorvex::PendingFile), so a
+// file is never left half written under its own name.
 
 #include "platform.h"
 #include "quorvex/file.h"

@@ -130,8 +130,8 @@ int Edit(const Options& options) {
         Say("warning: line" + std::string(lossy.size() > 1 ? "s " : " ") + lines +
             (lossy.size() > 10 ? " and " + std::to_string(lossy.size() - 10) + " more" : "") +
             (lossy.size() > 1 ? " hold" : " holds") +
-            " bytes that will not decipher back as they were (only printable ASCII, tab "
-            "and the Latin-1 letters ä ö ü á ó í come back)");
+            " bytes that will not decipher back as they were (" +
+            std::string(quorvex::messages::kWhatComesBack) + ")");
         const platform::Answer answer = platform::Ask("Encipher it anyway? [y/N] ");
         if (answer == platform::Answer::NoTerminal) {
             scratch.Keep();

@@ -134,9 +134,7 @@ KeyChoice ChooseKey(const Options& options, const std::string& path, bool standa
 }
 
 std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, const std::string& file) {
-    return "warning: " + std::to_string(bytes) + " byte" + (bytes == 1 ? "" : "s") + " of " + file +
-           " will not decipher back as they were, the first on line " + std::to_string(firstLine) +
-           " (only printable ASCII, tab and the Latin-1 letters ä ö ü á ó í come back)";
+    return "warning: " + quorvex::LossyBytesMessage(bytes, firstLine, file);
 }
 
 } // namespace tool

@@ -174,6 +174,8 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
             return std::string(options.recursive ? "-r" : "-j") +
                    " goes with --output-dir or --in-place";
     }
+    if (options.noClobber && options.inPlace)
+        return "-n does not go with --in-place, which always replaces its files";
     if (edit && options.files.size() != 1)
         return "edit takes one FILE";
     if (!run && !edit)

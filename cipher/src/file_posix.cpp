@@ -15,19 +15,6 @@ std::string DescribeError(SystemError error) {
     return std::generic_category().message(error);
 }
 
-File::File(File&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, kNone)), m_owned(other.m_owned) {}
-
-File& File::operator=(File&& other) noexcept {
-    std::swap(m_handle, other.m_handle);
-    std::swap(m_owned, other.m_owned);
-    return *this;
-}
-
-File::~File() {
-    Close();
-}
-
 File File::OpenForReading(const std::string& path, SystemError& error) {
     File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC), true);
     if (!file.IsOpen()) {

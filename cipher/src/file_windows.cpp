@@ -44,19 +44,6 @@ std::string DescribeError(SystemError error) {
     return message;
 }
 
-File::File(File&& other) noexcept
-    : m_handle(std::exchange(other.m_handle, kNone)), m_owned(other.m_owned) {}
-
-File& File::operator=(File&& other) noexcept {
-    std::swap(m_handle, other.m_handle);
-    std::swap(m_owned, other.m_owned);
-    return *this;
-}
-
-File::~File() {
-    Close();
-}
-
 File File::OpenForReading(const std::string& path, SystemError& error) {
     const std::wstring wide = ToUtf16(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,

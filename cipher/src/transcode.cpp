@@ -140,7 +140,7 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
 std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file) {
     return std::to_string(count) + (count == 1 ? " byte of " : " bytes of ") + std::string(file) +
            " will not decipher back as they were, the first on line " + std::to_string(firstLine) +
-           " (only printable ASCII, tab and the Latin-1 letters ä ö ü á ó í come back)";
+           " (" + std::string(messages::kWhatComesBack) + ")";
 }
 
 void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,

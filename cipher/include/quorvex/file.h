@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace quorvex {
 
@@ -30,11 +31,16 @@ struct FileIdentity {
 class File {
 public:
     File() = default;
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
+    File(File&& other) noexcept
+        : m_handle(std::exchange(other.m_handle, kNone)), m_owned(other.m_owned) {}
+    File& operator=(File&& other) noexcept {
+        std::swap(m_handle, other.m_handle);
+        std::swap(m_owned, other.m_owned);
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
-    ~File();
+    ~File() { Close(); }
 
     // An existing file, for reading. A folder fails.
     static File OpenForReading(const std::string& path, SystemError& error);

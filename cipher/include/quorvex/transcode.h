@@ -24,6 +24,8 @@ inline constexpr std::string_view kCloseFiles = "Close Files.";
 inline constexpr std::string_view kOpenFailed = "File could not be opened.";
 inline constexpr std::string_view kReadFailed = "File could not be read.";
 inline constexpr std::string_view kWriteFailed = "File could not be written.";
+inline constexpr std::string_view kWhatComesBack =
+    "only printable ASCII, tab and the Latin-1 letters ä ö ü á ó í come back";
 // The dialog's menu entry "&Operation".
 inline constexpr std::string_view kOperation =
     "Enter Input & Output files. Select Encrypt/Decrypt/game and press Execute";
