@@ -18,17 +18,12 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 # Waits up to $2 tenths of a second for the command $1 to succeed.
 await() { for _ in $(seq "$2"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 
-# A display number of its own, picked at random, so that runs which overlap or follow
-# closely never share one; the program starts only once the server answers a client.
-for display in $(shuf -i 100-999 -n 20); do
-    Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp 2>/dev/null &
-    xvfb_pid=$!
-    export DISPLAY=":$display"
-    await "xdpyinfo >/dev/null 2>&1 || ! kill -0 $xvfb_pid 2>/dev/null" 300
-    kill -0 "$xvfb_pid" 2>/dev/null && xdpyinfo >/dev/null 2>&1 && break
-    xvfb_pid=
-done
-[ -n "$xvfb_pid" ] || fail "Xvfb did not start"
+# The program starts only once the server answers a client.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+await '[ -s "$work/display" ]' 300 || fail "Xvfb did not start"
+export DISPLAY=":$(cat "$work/display")"
+await 'xdpyinfo >/dev/null 2>&1' 300 || fail "Xvfb does not answer on $DISPLAY"
 export QT_QPA_PLATFORM=xcb
 
 if [ -n "$wine" ]; then

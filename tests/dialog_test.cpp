@@ -22,27 +22,25 @@
 
 namespace {
 
-struct ShownMessage {
-    QString text;
-    QString title;
-    bool plainNoIconOneButton = false;
-    bool wideEnough = false;
-};
-
 // Acknowledges every message box that comes up while `action` runs, as a user would, and
-// notes whether the busy cursor showed between them.
-QList<ShownMessage> AnswerMessages(const std::function<void()>& action, bool* busy = nullptr) {
-    QList<ShownMessage> shown;
+// gives their texts. Notes any box that is not the dialog's own kind (caption, plain text,
+// no icon, one button, wide enough for its caption), and whether the busy cursor showed
+// between them.
+QStringList AnswerMessages(const std::function<void()>& action, QString* odd = nullptr,
+                           bool* busy = nullptr) {
+    QStringList shown;
     QTimer timer;
     timer.setInterval(2);
     QObject::connect(&timer, &QTimer::timeout, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box || !box->isVisible())
             return;
-        shown.append({box->text(), box->windowTitle(),
-                      box->textFormat() == Qt::PlainText && box->icon() == QMessageBox::NoIcon &&
-                          box->buttons().size() == 1,
-                      box->width() >= CaptionRoom(*box, box->windowTitle())});
+        shown << box->text();
+        if (odd &&
+            (box->windowTitle() != "quorvex_dialog_tests" || box->textFormat() != Qt::PlainText ||
+             box->icon() != QMessageBox::NoIcon || box->buttons().size() != 1 ||
+             box->width() < CaptionRoom(*box, box->windowTitle())))
+            *odd += box->text();
         box->button(QMessageBox::Ok)->click();
         // The first events seen once the box is gone are the run's own, while it works on.
         QTimer::singleShot(0, [busy] {
@@ -288,7 +286,8 @@ private slots:
         QTest::mouseClick(dlg->findChild<QRadioButton*>(mode), Qt::LeftButton);
         Click("IDC_GAME2");
         bool busy = false;
-        const QList<ShownMessage> shown = AnswerMessages([&] { Click("IDC_EXECUTE"); }, &busy);
+        QString odd;
+        const QStringList shown = AnswerMessages([&] { Click("IDC_EXECUTE"); }, &odd, &busy);
 
         QStringList expected{"Input File is Opening.", "Output File is Opening.",
                              "Files are Open."};
@@ -298,14 +297,8 @@ private slots:
             const std::string message = quorvex::LossyBytesMessage(2, 2, file);
             expected.last() = QString::fromStdString(message);
         }
-        QStringList texts;
-        for (const ShownMessage& message : shown) {
-            texts << message.text;
-            QCOMPARE(message.title, QStringLiteral("quorvex_dialog_tests"));
-            QVERIFY(message.plainNoIconOneButton);
-            QVERIFY(message.wideEnough);
-        }
-        QCOMPARE(texts, expected);
+        QCOMPARE(shown, expected);
+        QCOMPARE(odd, QString());
         const std::string bytes = quorvex::TranscodeText(text.toStdString(), dlg->m_nMode, 1);
         QCOMPARE(ReadFile(out.toStdString()), bytes);
         QVERIFY(busy);
@@ -314,13 +307,11 @@ private slots:
     }
 
     void operationShowsTheInstructions() {
-        const QList<ShownMessage> shown =
-            AnswerMessages([&] { Control<QAction>("ID_INFO_OPERATION")->trigger(); });
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text,
-                 QStringLiteral(
-                     "Enter Input & Output files. Select Encrypt/Decrypt/game and press Execute"));
-        QVERIFY(shown[0].plainNoIconOneButton);
+        QString odd;
+        QCOMPARE(AnswerMessages([&] { Control<QAction>("ID_INFO_OPERATION")->trigger(); }, &odd),
+                 QStringList{
+                     "Enter Input & Output files. Select Encrypt/Decrypt/game and press Execute"});
+        QCOMPARE(odd, QString());
     }
 
     void droppedFileNamesTheInput_data() {

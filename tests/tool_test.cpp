@@ -62,8 +62,8 @@ struct Case {
     int status;
     std::string says; // in stderr, or in stdout after "stdout:"; nothing on stderr if empty
     Names prepare = {};
-    // What the folder holds afterwards: bytes, or nothing for a file that must not be
-    // there. in.txt and enc.txt stay as they were unless named.
+    // What the folder holds afterwards: bytes ("@mode MODE" for permission bits), or nothing
+    // for a file that must not be there. in.txt and enc.txt stay as they were unless named.
     std::vector<std::pair<std::string, std::optional<std::string>>> leaves = {};
     std::string input = {}; // standard input, from this file of the folder
     bool asNobody = false;  // modes bind only users other than root
@@ -88,6 +88,10 @@ void RunCases(const std::vector<Case>& cases) {
 #endif
         fs::path tool = QUORVEX_CLI;
         std::vector<std::string> args = c.args;
+        if (!args.empty() && args[0] == "!sh") { // the tool under a shell line; "$0" names it
+            tool = "/bin/sh";
+            args = {"-c", args[1], QUORVEX_CLI};
+        }
 #ifndef _WIN32
         if (c.asNobody && ::geteuid() == 0) {
             fs::copy_file(tool, dir / "quorvex-cli");
@@ -111,7 +115,10 @@ void RunCases(const std::vector<Case>& cases) {
             leaves.insert({{"out.txt", std::nullopt}, {"out", std::nullopt}});
         for (const auto& [name, bytes] : leaves) {
             EXPECT_EQ(fs::exists(dir / U8(name)), bytes.has_value()) << name;
-            if (bytes && fs::is_regular_file(dir / U8(name))) {
+            if (bytes && bytes->starts_with("@mode ")) {
+                EXPECT_EQ(fs::status(dir / U8(name)).permissions(),
+                          fs::perms(std::stoi(bytes->substr(6), nullptr, 8)));
+            } else if (bytes && fs::is_regular_file(dir / U8(name))) {
                 EXPECT_EQ(ReadFile(dir / U8(name)), *bytes) << name;
             }
         }
@@ -230,7 +237,12 @@ TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
          {{"enc.txt", kPlain}, {"enc.txt.old", kEnciphered}}},
 #ifndef _WIN32
         {{"encrypt", "-g", "1", "-i", "link.txt"}, 0, "1 file done", {{"in.txt", "@mode 0640"}, {"link.txt", "@symlink in.txt"}},
-         {{"in.txt", kEnciphered}, {"link.txt", kEnciphered}}},
+         {{"link.txt", kEnciphered}, {"in.txt", "@mode 0640"}}},
+        // A disk that fills: the file size limit fails the write (with its signal ignored).
+        {{"!sh", "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 -o out big.txt"}, 1, "cannot write",
+         {{"big.txt", std::string(65536, 'x')}}, {{"big.txt", std::string(65536, 'x')}, {"out/big.txt", {}}}},
+        {{"!sh", "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 -i big.txt"}, 1, "cannot write",
+         {{"big.txt", std::string(65536, 'x')}}, {{"big.txt", std::string(65536, 'x')}}},
         {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"}, 1, "cannot open 'locked.txt': Permission denied",
          {{"locked.txt", "x"}, {"locked.txt", "@mode 0"}}, {{"out/in.txt", kEnciphered}}, {}, true},
         {{"encrypt", "-g", "1", "-o", "ro", "in.txt"}, 1, "cannot write", {{"ro", "@dir 0555"}}, {{"ro/in.txt", {}}}, {}, true},
@@ -238,29 +250,6 @@ TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
     });
 }
 // clang-format on
-
-#ifndef _WIN32
-// In place keeps the file's permission bits; a full disk leaves every file whole.
-TEST(Tool, InPlaceKeepsModesAndAFullDiskLosesNothing) {
-    ScratchFolder dir;
-    const std::string big(64 * 1024, 'x');
-    WriteFile(dir / "big.txt", big + "\n");
-    fs::permissions(dir / "big.txt", fs::perms(0640));
-    for (const char* form : {"-o out", "-i"}) {
-        const std::string command = "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 ";
-        const Ran ran =
-            RunProgram("/bin/sh", {"-c", command + form + " big.txt", QUORVEX_CLI}, dir.Path());
-        EXPECT_EQ(ran.status, 1) << form;
-        EXPECT_NE(ran.err.find("cannot write"), std::string::npos) << ran.err;
-        EXPECT_EQ(ReadFile(dir / "big.txt"), big + "\n") << form;
-        EXPECT_FALSE(fs::exists(dir / "out/big.txt")) << form;
-    }
-    EXPECT_EQ(RunProgram(QUORVEX_CLI, {"encrypt", "-g", "1", "-i", "big.txt"}, dir.Path()).status,
-              0);
-    EXPECT_EQ(fs::status(dir / "big.txt").permissions(), fs::perms(0640));
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), {}), 2);
-}
-#endif
 
 // The user's editor, played by a small script.
 TEST(Tool, EditsThroughTheUsersEditor) {
