@@ -182,8 +182,11 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
         return {};
     if (!options.offset && options.game.empty())
         return "--game or --offset is required";
-    if (options.AutoGame() && options.mode == quorvex::kEncrypt && !edit)
+    if (options.AutoGame() && options.mode == quorvex::kEncrypt)
         return "--game auto is for decrypt and edit";
+    // Detection reads the front of the input before the run reads it all.
+    if ((options.AutoGame() || edit) && options.files.front() == "-")
+        return "standard input cannot be read twice: name a file";
     if (!options.offset && !options.AutoGame() && !tool::ParseGame(options.game))
         return "unknown game " + Quoted(options.game) + "; choose one of " + tool::GameChoices();
     return {};

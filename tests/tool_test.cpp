@@ -145,6 +145,7 @@ TEST(Tool, UsageErrorsTouchNothing) {
         {{"encrypt", "--offset", "95", "in.txt", "out.txt"}, 2, "--offset"},
         {{"encrypt", "--offset", "5", "-g", "0", "in.txt", "out.txt"}, 2, "excludes"},
         {{"encrypt", "-g", "auto", "in.txt", "out.txt"}, 2, "--game auto is for decrypt and edit"},
+        {{"decrypt", "-g", "auto", "-", "out.txt"}, 2, "standard input cannot be read twice", {}, {}, "enc.txt"},
         {{"encrypt", "-g", "0", "-r", "in.txt", "out.txt"}, 2, "-r goes with"},
         {{"encrypt", "-g", "0", "-j", "2", "in.txt", "out.txt"}, 2, "-j goes with"},
         {{"encrypt", "-g", "0", "--backup", "in.txt", "out.txt"}, 2, "--in-place"},
