@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
 
 using namespace quorvex;
 
@@ -22,27 +21,18 @@ void Require(bool condition) {
         std::abort();
 }
 
-std::vector<std::string> Lines(std::string_view text) {
-    std::vector<std::string> lines;
+std::string Model(std::string_view text, CipherMode mode, GameSelection game) {
+    std::string out;
     while (!text.empty()) {
         const std::size_t lf = text.find('\n');
-        std::string line(text.substr(0, lf));
-        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-    }
-    return lines;
-}
-
-std::string Model(const std::vector<std::string>& lines, CipherMode mode, GameSelection game) {
-    std::string out;
-    for (const std::string& line : lines) {
+        std::string_view line = text.substr(0, lf);
+        if (lf != std::string_view::npos && line.ends_with('\r'))
+            line.remove_suffix(1);
         for (std::size_t at = 0; at < line.size(); at += kMaxSegmentLength)
-            for (char c :
-                 TransformLine(std::string_view(line).substr(at, kMaxSegmentLength), mode, game))
+            for (char c : TransformLine(line.substr(at, kMaxSegmentLength), mode, game))
                 out += c == '\n' ? std::string("\r\n") : std::string(1, c);
         out += "\r\n";
+        text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
     }
     return out;
 }
@@ -73,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const GameSelection game = (data[0] >> 1) % 4;
     const std::string_view input(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::string output = TranscodeText(input, mode, game);
-    Require(output == Model(Lines(input), mode, game));
+    Require(output == Model(input, mode, game));
 
     StreamOptions small;
     small.inputBlock = 512 + data[1] * 13u;

@@ -19,16 +19,18 @@ void Replay(const std::string& bytes) {
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
-// Text-like bytes: mostly printable, with line ends, tabs and stray bytes of every value.
+// Text-like bytes: printable, with line ends from every few bytes to none at all, and with
+// CRs, tabs and bytes of every value from none to a few in a hundred.
 std::string Generated(std::mt19937& random) {
     std::string bytes(random() % 4096, '\0');
+    const unsigned lineEnds = random() % 150, others = random() % 20; // per thousand bytes
     for (char& c : bytes) {
-        const unsigned pick = random() % 100;
-        c = static_cast<char>(pick < 75   ? ' ' + random() % 95
-                              : pick < 87 ? '\n'
-                              : pick < 93 ? '\r'
-                              : pick < 96 ? '\t'
-                                          : random() % 256);
+        const unsigned pick = random() % 1000;
+        c = static_cast<char>(pick < lineEnds                ? '\n'
+                              : pick < lineEnds + others     ? '\r'
+                              : pick < lineEnds + 2 * others ? '\t'
+                              : pick < lineEnds + 3 * others ? random() % 256
+                                                             : ' ' + random() % 95);
     }
     return bytes;
 }

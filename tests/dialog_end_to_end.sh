@@ -6,8 +6,7 @@
 set -uo pipefail
 wine=
 [ "$1" = --wine ] && { wine=wine; shift; }
-program=$1
-cli=$2
+program=$1 cli=$2
 work=$(mktemp -d)
 xvfb_pid=
 
@@ -117,8 +116,7 @@ cmp "$work/gui.txt" "$work/cli.txt" || fail "the dialog's output differs from qu
 kill -0 "$app" 2>/dev/null || fail "the program ended after a successful run"
 xdotool windowfocus --sync "$main"
 xdotool key Escape
-status_of "$app"
-status=$?
+status_of "$app"; status=$?
 [ "$status" -eq 0 ] || fail "Escape ended the program with status $status"
 
 # Each run below ends the program with the status given after its messages; a failed
@@ -132,8 +130,7 @@ while read -r input output expected want; do
     xdotool key alt+e
     messages=$(answer_messages)
     [ "$want" -eq 0 ] && { xdotool windowfocus --sync "$main"; xdotool key alt+x; }
-    status_of "$app"
-    status=$?
+    status_of "$app"; status=$?
     [ "$messages" -eq "$expected" ] || fail "$input -> $output: $messages messages, not $expected"
     [ "$status" -eq "$want" ] || fail "$input -> $output: status $status, not $want"
     cmp -s "$work/in.txt" "$work/keep.txt" || fail "$input -> $output: the input changed"

@@ -9,10 +9,7 @@ trap 'rm -rf "$work"' EXIT
 id=org.quorvex.Quorvex
 failures=0
 
-fail() {
-    echo "FAIL: $*" >&2
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 expected_files() {
     echo usr/bin/quorvex usr/bin/quorvex-cli

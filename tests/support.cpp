@@ -4,6 +4,7 @@
 #include <random>
 
 #ifdef _WIN32
+#include <cstdlib>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -38,56 +39,25 @@ ScratchFolder::~ScratchFolder() {
 
 #ifdef _WIN32
 
-namespace {
-
-// One argument as CommandLineToArgvW reads it back; no argument of the tests holds a
-// quote or ends in a backslash.
-std::wstring Quote(const std::wstring& argument) {
-    return L"\"" + argument + L"\"";
-}
-
-HANDLE Inheritable(const fs::path& path, bool write) {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    return ::CreateFileW(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                         write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-} // namespace
-
+// Through cmd, which takes the whole line in quotes; no argument of the tests holds a
+// quote, a percent sign or a trailing backslash.
 Ran RunProgram(const fs::path& program, const std::vector<std::string>& arguments,
                const fs::path& folder, const fs::path& input,
                const std::vector<std::pair<std::string, std::string>>& env) {
     const fs::path out = folder / ".stdout", err = folder / ".stderr";
-    std::wstring command = Quote(program.wstring());
+    const auto quoted = [](const fs::path& path) { return L"\"" + path.wstring() + L"\""; };
+    std::wstring command = L"\"cd /d " + quoted(folder) + L" && " + quoted(program);
     for (const std::string& argument : arguments)
-        command += L" " + Quote(U8(argument).wstring());
+        command += L" " + quoted(U8(argument));
+    command += L" <" + (input.empty() ? L"NUL" : quoted(input)) + L" >" + quoted(out) + L" 2>" +
+               quoted(err) + L"\"";
     for (const auto& [name, value] : env)
-        ::SetEnvironmentVariableW(fs::path(name).c_str(), fs::path(value).c_str());
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.empty() ? nullptr : Inheritable(input, false);
-    startup.hStdOutput = Inheritable(out, true);
-    startup.hStdError = Inheritable(err, true);
-    PROCESS_INFORMATION process{};
-    Ran ran;
-    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                         folder.c_str(), &startup, &process)) {
-        ::WaitForSingleObject(process.hProcess, INFINITE);
-        DWORD status = 0;
-        ::GetExitCodeProcess(process.hProcess, &status);
-        ran.status = static_cast<int>(status);
-        ::CloseHandle(process.hThread);
-        ::CloseHandle(process.hProcess);
-    }
-    for (HANDLE handle : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
-        if (handle && handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle);
+        ::SetEnvironmentVariableW(fs::path(name).c_str(),
+                                  value.empty() ? nullptr : fs::path(value).c_str());
+    const int status = ::_wsystem(command.c_str());
     for (const auto& variable : env)
         ::SetEnvironmentVariableW(fs::path(variable.first).c_str(), nullptr);
-    ran.out = ReadFile(out);
-    ran.err = ReadFile(err);
+    Ran ran{status, ReadFile(out), ReadFile(err)};
     fs::remove(out);
     fs::remove(err);
     return ran;
@@ -112,7 +82,7 @@ Ran RunProgram(const fs::path& program, const std::vector<std::string>& argument
         redirect(out, O_WRONLY | O_CREAT | O_TRUNC, STDOUT_FILENO);
         redirect(err, O_WRONLY | O_CREAT | O_TRUNC, STDERR_FILENO);
         for (const auto& [name, value] : env)
-            ::setenv(name.c_str(), value.c_str(), 1);
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
         std::vector<char*> argv{const_cast<char*>(program.c_str())};
         for (const std::string& argument : arguments)
             argv.push_back(const_cast<char*>(argument.c_str()));

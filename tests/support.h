@@ -40,7 +40,7 @@ struct Ran {
 };
 
 // Runs `program` in `folder`, standard input from `input` (none when empty), with the
-// environment variables `env` added.
+// environment variables `env` added (or removed, when given empty).
 Ran RunProgram(const fs::path& program, const std::vector<std::string>& arguments,
                const fs::path& folder, const fs::path& input = {},
                const std::vector<std::pair<std::string, std::string>>& env = {});

@@ -60,20 +60,21 @@ void Prepare(const fs::path& dir, const Names& names) {
 struct Case {
     std::vector<std::string> args;
     int status;
-    std::string says; // in stderr, or in stdout after "stdout:"; nothing on stderr if empty
+    // In stderr, or in stdout after "stdout:"; all of it after "=" or "stdout="; nothing
+    // on stderr if empty.
+    std::string says;
     Names prepare = {};
     // What the folder holds afterwards: bytes ("@mode MODE" for permission bits), or nothing
     // for a file that must not be there. in.txt and enc.txt stay as they were unless named.
     std::vector<std::pair<std::string, std::optional<std::string>>> leaves = {};
-    std::string input = {}; // standard input, from this file of the folder
-    bool asNobody = false;  // modes bind only users other than root
+    std::string input = {};   // standard input, from this file of the folder
+    bool asNobody = false;    // modes bind only users other than root
+    std::string failing = {}; // system calls that fail (tests/fail_calls.cpp)
 };
 
 void RunCases(const std::vector<Case>& cases) {
     for (const Case& c : cases) {
-        std::string line;
-        for (const std::string& arg : c.args)
-            line += arg + " ";
+        const std::string line = testing::PrintToString(c.args);
         SCOPED_TRACE(line);
         ScratchFolder dir;
         fs::permissions(dir.Path(), c.asNobody ? fs::perms::all : fs::perms(0755));
@@ -100,12 +101,23 @@ void RunCases(const std::vector<Case>& cases) {
             tool = "/usr/bin/setpriv";
         }
 #endif
+        std::vector<std::pair<std::string, std::string>> env;
+#ifdef QUORVEX_FAIL_CALLS
+        if (!c.failing.empty())
+            env = {{"LD_PRELOAD", QUORVEX_FAIL_CALLS},
+                   {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+                   {"QUORVEX_FAIL", c.failing}};
+#endif
         const Ran ran =
-            RunProgram(tool, args, dir.Path(), c.input.empty() ? fs::path() : dir / c.input);
+            RunProgram(tool, args, dir.Path(), c.input.empty() ? fs::path() : dir / c.input, env);
         EXPECT_EQ(ran.status, c.status) << ran.err;
-        const bool out = c.says.starts_with("stdout:");
+        const bool out = c.says.starts_with("stdout");
         const std::string& said = out ? ran.out : ran.err;
-        EXPECT_NE(said.find(out ? c.says.substr(7) : c.says), std::string::npos) << said;
+        const std::string says = c.says.substr(out ? 6 : 0);
+        if (says.starts_with("="))
+            EXPECT_EQ(said, says.substr(1));
+        else
+            EXPECT_NE(said.find(says.substr(out)), std::string::npos) << said;
         EXPECT_TRUE(!c.says.empty() || ran.err.empty()) << ran.err;
 
         std::map<std::string, std::optional<std::string>> leaves(c.leaves.begin(), c.leaves.end());
@@ -136,12 +148,10 @@ TEST(Tool, UsageErrorsTouchNothing) {
         {{}, 2, "a command is needed"},
         {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
         {{"-V"}, 2, "unknown option '-V'"},
-        {{"encrypt", "-V", "-g", "0", "in.txt", "out.txt"}, 2, "unknown option '-V'"},
         {{"encrypt", "in.txt", "out.txt"}, 2, "--game or --offset is required"},
-        {{"encrypt", "-g", "Zork", "in.txt", "out.txt"}, 2, "unknown game 'Zork'"},
+        {{"encrypt", "-g", "Velmird", "in.txt", "out.txt"}, 2, "unknown game 'Velmird'"},
         {{"encrypt", "-g", "4", "in.txt", "out.txt"}, 2, "unknown game '4'"},
         {{"encrypt", "-g", "0", "in.txt"}, 2, "INPUT and OUTPUT are needed"},
-        {{"encrypt", "-g", "0", "a", "b", "c"}, 2, "INPUT and OUTPUT are needed"},
         {{"encrypt", "--offset", "95", "in.txt", "out.txt"}, 2, "--offset"},
         {{"encrypt", "--offset", "5", "-g", "0", "in.txt", "out.txt"}, 2, "excludes"},
         {{"encrypt", "-g", "auto", "in.txt", "out.txt"}, 2, "--game auto is for decrypt and edit"},
@@ -182,14 +192,12 @@ TEST(Tool, OneFileEveryWayItCanGo) {
          {{"out put ö.txt", Encrypted("x\n", 0)}}},
         {{"encrypt", "-g", "0", "missing.txt", "out.txt"}, 1, "cannot open 'missing.txt'", {}, {{"out.txt", {}}}},
         {{"encrypt", "-g", "0", "", "out.txt"}, 1, "cannot open ''", {}, {{"out.txt", {}}}},
-        {{"encrypt", "-g", "0", "in.txt", ""}, 1, "cannot open ''"},
         {{"encrypt", "-g", "0", "folder", "out.txt"}, 1, "cannot open 'folder'", {{"folder", "@dir"}},
          {{"out.txt", {}}}},
         {{"encrypt", "-g", "0", "in.txt", "none/out.txt"}, 1, "cannot open 'none/out.txt'"},
         {{"encrypt", "-g", "0", "in.txt", "./in.txt"}, 1, "input and output are the same file"},
         {{"encrypt", "-g", "0", "in.txt", "hard.txt"}, 1, "input and output are the same file",
          {{"hard.txt", "@hardlink in.txt"}}},
-        {{"encrypt", "-g", "0", "-", "in.txt"}, 1, "input and output are the same file", {}, {}, "in.txt"},
         {{"encrypt", "-n", "-g", "0", "in.txt", "out.txt"}, 1, "will not overwrite 'out.txt'",
          {{"out.txt", "keep"}}, {{"out.txt", "keep"}}},
         {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'out.txt'",
@@ -197,7 +205,8 @@ TEST(Tool, OneFileEveryWayItCanGo) {
         {{"decrypt", "-g", "0", "enc.txt", "out.txt"}, 0, "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm"},
         {{"decrypt", "-g", "auto", "enc.txt", "out.txt"}, 0, "", {}, {{"out.txt", kPlain}}},
         {{"decrypt", "-g", "auto", "in.txt", "out.txt"}, 3, "reads as text as it is", {}, {{"out.txt", {}}}},
-        {{"detect", "enc.txt"}, 0, "stdout:Velmire "},
+        {{"detect", "enc.txt"}, 0, "stdout=Velmire     100.0\nOstrand      23.3\nTarnholm     17.5\nCarrowmere   13.6\n"},
+        {{"detect", "yes.txt"}, 0, "stdout:uncertain: Velmire comes close to Ostrand\n", {{"yes.txt", Encrypted("yes\n", 2)}}},
         {{"detect", "-"}, 0, "stdout:Velmire ", {}, {}, "enc.txt"},
         {{"detect", "--any-offset", "o50.txt"}, 0, "stdout:offset 50 ", {{"o50.txt", kOffset50}}},
         {{"detect", "o50.txt"}, 3, "stdout:no game gives plausible text", {{"o50.txt", kOffset50}}},
@@ -208,11 +217,15 @@ TEST(Tool, OneFileEveryWayItCanGo) {
         {{"encrypt", "-g", "0", "\xE6\x97\xA5\xF0\x9F\x98\x80.txt", "o\xF0\x9F\x98\x80.txt"}, 0, "",
          {{"\xE6\x97\xA5\xF0\x9F\x98\x80.txt", kText}}, {{"o\xF0\x9F\x98\x80.txt", Encrypted(kText, 0)}}},
         {{"encrypt", "-g", "0", "in.txt", "IN.TXT"}, 1, "input and output are the same file"},
+        // cmd, which reads the file into standard input, keeps others from writing to it.
+        {{"encrypt", "-g", "0", "-", "in.txt"}, 1, "cannot open 'in.txt'", {}, {}, "in.txt"},
 #else
+        {{"encrypt", "-g", "0", "-", "in.txt"}, 1, "input and output are the same file", {}, {}, "in.txt"},
         {{"encrypt", "-g", "0", "in.txt", "out\nput.txt"}, 0, "", {}, {{"out\nput.txt", Encrypted(kText, 0)}}},
         {{"encrypt", "-g", "0", "in.txt", "link.txt"}, 1, "input and output are the same file",
          {{"link.txt", "@symlink in.txt"}}},
         {{"encrypt", "-g", "0", "in.txt", "/dev/full"}, 1, "cannot write '/dev/full': No space"},
+        {{"!sh", "(cat enc.txt; sleep 0.2; cat enc.txt) | \"$0\" detect -"}, 0, "stdout:Velmire "},
         {{"encrypt", "-g", "0", "/dev/zero", "/dev/full"}, 1, "cannot write '/dev/full'"},
         {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'in.txt': Permission denied",
          {{"in.txt", "@mode 0"}}, {{"out.txt", {}}}, {}, true},
@@ -225,10 +238,13 @@ TEST(Tool, OneFileEveryWayItCanGo) {
 TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
     const Names tree = {{"game/a.txt", kText}, {"game/sub/b.txt", "b\n"}, {"game/.c.txt.1234.quorvex-part", "x"}};
     RunCases({
-        {{"encrypt", "-g", "1", "-r", "-j", "2", "-o", "out", "game"}, 0, "2 files done, 0 failed", tree,
+        {{"encrypt", "-g", "1", "-r", "-j", "2", "-o", "out", "game"}, 0, "=quorvex-cli: 2 files done, 0 failed, 0.2 KiB\n", tree,
          {{"out/a.txt", kEnciphered}, {"out/sub/b.txt", Encrypted("b\n", 1)}, {"out/.c.txt.1234.quorvex-part", {}}}},
-        {{"decrypt", "-g", "auto", "-o", "out", "enc.txt", "game", "missing.txt"}, 1, "1 file done, 2 failed", tree,
-         {{"out/enc.txt", kPlain}, {"out/missing.txt", {}}}},
+        {{"decrypt", "-g", "0", "-o", "out", "missing.txt", "enc.txt", "game"}, 1,
+         "\nquorvex-cli: warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm\n"
+         "quorvex-cli: cannot open 'game': it is a folder (-r runs every file in it)\n"
+         "quorvex-cli: 1 file done, 2 failed, 0.2 KiB\n", tree,
+         {{"out/enc.txt", TranscodeText(kEnciphered, quorvex::kDecrypt, 0)}, {"out/missing.txt", {}}}},
         {{"encrypt", "-g", "1", "-o", ".", "in.txt"}, 1, "input and output are the same file"},
         {{"encrypt", "-n", "-g", "1", "-o", "out", "in.txt", "enc.txt"}, 1, "will not overwrite",
          {{"out/in.txt", "keep"}}, {{"out/in.txt", "keep"}, {"out/enc.txt", Encrypted(kEnciphered, 1)}}},
@@ -247,45 +263,87 @@ TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
         {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"}, 1, "cannot open 'locked.txt': Permission denied",
          {{"locked.txt", "x"}, {"locked.txt", "@mode 0"}}, {{"out/in.txt", kEnciphered}}, {}, true},
         {{"encrypt", "-g", "1", "-o", "ro", "in.txt"}, 1, "cannot write", {{"ro", "@dir 0555"}}, {{"ro/in.txt", {}}}, {}, true},
+        // What the system seldom refuses: a file without a name, linking or renaming it, ...
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 0, "1 file done", {}, {{"in.txt", kEnciphered}}, {}, false, "tmpfile"},
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "tmpfile,rename"},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt"}, 1, "cannot write 'out/in.txt'", {}, {}, {}, false, "linkat"},
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "fchmod"},
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "fsync"},
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "cannot flush the folder of '", {}, {{"in.txt", kEnciphered}}, {}, false, "folder"},
 #endif
     });
 }
 // clang-format on
 
-// The user's editor, played by a small script.
+// The user's editor, played by a small script: named by VISUAL, or found on PATH as
+// "editor", else "vi".
 TEST(Tool, EditsThroughTheUsersEditor) {
+    const std::string changed = Encrypted(kPlain + "added\r\n", 1);
+    struct Edit {
+        std::string editor, game;
+        int status; // -1: killed by a signal
+        std::string says;
+        std::optional<std::string> leaves;    // enc.txt's bytes; none if it is not a file
+        std::vector<std::string> onPath = {}; // programs: "NAME" appends a line, "NAME!" fails
+    };
 #ifdef _WIN32
-    const Names editors = {{"cmd /c echo added>>", "changed"},
-                           {"cmd /c rem", "unchanged"},
-                           {"cmd /c exit 3", "failed"}};
+    const Edit edits[] = {
+        {"cmd /c echo added>>", "auto", 0, "", changed},
+        {"cmd /c rem", "auto", 0, "no changes; 'enc.txt' is left as it was", kEnciphered},
+        {"cmd /c exit 3", "auto", 1, "the editor failed with status 3", kEnciphered}};
 #else
-    const Names editors = {{"sh -c 'echo added >> \"$0\"'", "changed"},
-                           {"true", "unchanged"},
-                           {"false", "failed"},
-                           {"sh -c 'printf \"gr\\303\\274\\n\" >> \"$0\"'", "lossy"}};
+    const std::string lossy = "printf 'gr\\303\\274\\n' >> \"$1\"";
+    const Edit edits[] = {
+        {"echo added >>", "auto", 0, "", changed},
+        {"true", "0", 0,
+         "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm\n"
+         "quorvex-cli: no changes; 'enc.txt' is left as it was",
+         kEnciphered},
+        {"false", "auto", 1, "the editor failed with status 1; 'enc.txt' is unchanged",
+         kEnciphered},
+        {lossy + "; true", "auto", 1, "warning: line 4 holds bytes", kEnciphered},
+        {"for i in 1 2 3 4 5 6 7 8 9 10 11 12; do " + lossy + "; done; true", "auto", 1,
+         "warning: lines 4, 5, 6, 7, 8, 9, 10, 11, 12, 13 and 2 more hold bytes", kEnciphered},
+        {"kill -TERM $PPID; sleep 1 #", "auto", -1, "", kEnciphered},
+        {"rm enc.txt; mkdir enc.txt; echo added >>", "auto", 1, "; 'enc.txt' is unchanged", {}},
+        {"", "auto", 0, "", changed, {"editor", "vi!"}},
+        {"", "auto", 0, "", changed, {"vi"}}};
 #endif
-    for (const auto& [editor, kind] : editors) {
-        SCOPED_TRACE(kind);
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.editor);
         ScratchFolder dir;
-        fs::create_directory(dir / "tmp");
+        fs::create_directories(dir / "tmp");
         WriteFile(dir / "enc.txt", kEnciphered);
         const auto before = fs::last_write_time(dir / "enc.txt");
         const std::string tmp = (dir / "tmp").string();
-        const Ran ran = RunProgram(QUORVEX_CLI, {"edit", "--game", "auto", "enc.txt"}, dir.Path(),
-                                   {}, {{"VISUAL", editor}, {"TMPDIR", tmp}, {"TMP", tmp}});
-        EXPECT_EQ(ran.status, kind == "changed" || kind == "unchanged" ? 0 : 1) << ran.err;
-        if (kind == "changed") {
-            EXPECT_EQ(ReadFile(dir / "enc.txt"), Encrypted(kPlain + "added\r\n", 1));
-        } else {
-            EXPECT_EQ(ReadFile(dir / "enc.txt"), kEnciphered);
-            EXPECT_EQ(fs::last_write_time(dir / "enc.txt"), before) << "rewritten";
+        std::vector<std::pair<std::string, std::string>> env = {
+            {"VISUAL", edit.editor}, {"TMP", tmp}, {"TMPDIR", tmp}};
+        if (!edit.onPath.empty()) // and, for once, no TMPDIR or EDITOR
+            env = {
+                {"VISUAL", ""}, {"EDITOR", ""}, {"TMPDIR", ""}, {"PATH", (dir / "bin").string()}};
+        for (const std::string& program : edit.onPath) {
+            const bool fails = program.ends_with("!");
+            const fs::path path = dir / "bin" / program.substr(0, program.size() - fails);
+            fs::create_directories(path.parent_path());
+            WriteFile(path, fails ? "#!/bin/sh\nexit 1\n" : "#!/bin/sh\necho added >> \"$1\"\n");
+            fs::permissions(path, fs::perms(0755));
+        }
+        const Ran ran =
+            RunProgram(QUORVEX_CLI, {"edit", "--game", edit.game, "enc.txt"}, dir.Path(), {}, env);
+        EXPECT_EQ(ran.status, edit.status) << ran.err;
+        EXPECT_NE(ran.err.find(edit.says), std::string::npos) << ran.err;
+        EXPECT_EQ(fs::is_regular_file(dir / "enc.txt"), edit.leaves.has_value());
+        if (edit.leaves) {
+            EXPECT_EQ(ReadFile(dir / "enc.txt"), *edit.leaves);
+            EXPECT_TRUE(edit.leaves != kEnciphered ||
+                        fs::last_write_time(dir / "enc.txt") == before)
+                << "rewritten";
         }
         // Deciphered text is left only where the tool says so, and only with no one to ask.
         std::size_t left = 0;
         for (const auto& entry : fs::recursive_directory_iterator(dir / "tmp"))
-            left += entry.is_regular_file();
-        EXPECT_EQ(left, kind == "lossy" ? 1u : 0u) << ran.err;
-        EXPECT_EQ(ran.err.find("the edited text stays in") != std::string::npos, kind == "lossy")
+            left += entry.is_regular_file() + entry.is_directory();
+        EXPECT_EQ(left, ran.err.find("the edited text stays in") != std::string::npos ? 2u : 0u)
             << ran.err;
     }
 }
