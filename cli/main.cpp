@@ -155,7 +155,7 @@ CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* what, tool:
     command->add_flag("-r,--recursive", options.recursive,
                       "Run every file in the folders given, keeping their relative paths");
     command->add_option("-j,--jobs", options.jobs, "Files run at once (default: one per core)")
-        ->check(CLI::PositiveNumber);
+        ->check(CLI::Range(1u, 1024u));
     command
         ->add_option("FILES", options.files,
                      "INPUT OUTPUT, or the inputs with --output-dir or --in-place; - is standard "
