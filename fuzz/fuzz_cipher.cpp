@@ -38,14 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::min<std::size_t>(size - 1, 700)); // longer than a segment: shifts past 95
     const int shift = LineShift(ReduceLineLength(line.size()), game);
 
-    std::size_t lossy = 0;
-    for (char c : line) {
-        const auto b = static_cast<unsigned char>(c);
-        lossy += (b < kAlphabetFirst || b > kAlphabetLast) &&
-                 std::find(PassThroughChars.begin(), PassThroughChars.end(), b) ==
-                     PassThroughChars.end();
-    }
-    Require(CountLossyBytes(line) == lossy);
+    const auto lossy = std::count_if(line.begin(), line.end(), [](unsigned char b) {
+        return (b < kAlphabetFirst || b > kAlphabetLast) &&
+               std::ranges::find(PassThroughChars, b) == PassThroughChars.end();
+    });
+    Require(CountLossyBytes(line) == static_cast<std::size_t>(lossy));
 
     for (CipherMode mode : {kEncrypt, kDecrypt}) {
         const std::string out = TransformLine(line, mode, game);

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <random>
-#include <set>
 #include <string>
 
 namespace quorvex {
@@ -28,9 +27,6 @@ TEST(Cipher, LengthsFoldAndShiftsFollowTheOffset) {
     for (const auto& f : folds)
         EXPECT_EQ(ReduceLineLength(f.length), f.reduced) << f.length;
 
-    const std::set<int> distinct(GameOffsets.begin(), GameOffsets.end());
-    EXPECT_EQ(distinct.size(), 4u);
-    EXPECT_EQ(*distinct.rbegin() < kAlphabetSize && *distinct.begin() >= 0, true);
     const struct { int reduced; CipherKey key; int shift; } shifts[] = {
         {GameOffsets[0], 0, 0}, {GameOffsets[0] - 1, 0, 94}, {GameOffsets[0] + 1, 0, 1},
         {0, 3, kAlphabetSize - GameOffsets[3]}, {95, 1, 95 - GameOffsets[1]}, {50, -1, 0}, {50, 4, 0},
@@ -42,10 +38,7 @@ TEST(Cipher, LengthsFoldAndShiftsFollowTheOffset) {
     for (GameSelection game = 0; game < 4; ++game)
         for (int r = 0; r <= 95; ++r)
             ASSERT_EQ(LineShift(r, CipherKey::FromOffset(GameOffsets[game])), LineShift(r, game));
-    // One shift for the whole line, from its length; a mode other than 0 or 1 copies.
-    EXPECT_EQ(TransformLine(std::string(GameOffsets[0] + 3, 'A'), kEncrypt, 0),
-              std::string(GameOffsets[0] + 3, 'D'));
-    EXPECT_EQ(TransformLine("abc", 5, 0), "abc");
+    EXPECT_EQ(TransformLine("abc", 5, 0), "abc"); // a mode other than 0 or 1 copies
 }
 
 TEST(Cipher, BytesRotateWithinTheAlphabetOrPassUnchanged) {
@@ -88,7 +81,7 @@ TEST(Stream, FollowsTheLineConventions) {
         {l511 + l511, Seg(l511) + Seg(l511) + crlf},
         {l511 + "\r", Seg(l511) + Seg("\r") + crlf},
         {l511 + "\r\n", Seg(l511) + crlf},
-        {l510 + "\r\n", Seg(l510) + crlf}};
+        {"\n" + l510 + "\r\n", crlf + Seg(l510) + crlf}};
     // clang-format on
     StreamOptions blockEndsAfterCr; // for the last case
     blockEndsAfterCr.inputBlock = 511;
@@ -125,16 +118,17 @@ class Disk : public ByteSink {
 public:
     explicit Disk(std::size_t capacity) : m_capacity(capacity) {}
     bool Write(const char*, std::size_t size, SystemError& error) override {
-        if (size > m_capacity) {
+        EXPECT_FALSE(m_full) << "a write after a failed one";
+        m_full = size > m_capacity;
+        if (m_full)
             error = ENOSPC;
-            return false;
-        }
-        m_capacity -= size;
-        return true;
+        m_capacity -= m_full ? 0 : size;
+        return !m_full;
     }
 
 private:
     std::size_t m_capacity;
+    bool m_full = false;
 };
 
 TEST(Stream, CountsLossyBytesAndStopsAtTheFirstFailure) {

@@ -81,8 +81,7 @@ private:
 private slots:
     void init() {
         dlg = new QuorvexDlg;
-        QCOMPARE(dlg->m_nMode, -1);
-        QCOMPARE(dlg->m_nGame, -1);
+        QVERIFY(dlg->m_nMode == -1 && dlg->m_nGame == -1);
         dlg->show();
         QApplication::setActiveWindow(dlg);
         QVERIFY(QTest::qWaitForWindowActive(dlg));

@@ -1,6 +1,7 @@
 // Loaded with LD_PRELOAD, makes the system calls named in QUORVEX_FAIL (a comma-separated
 // list) fail: "tmpfile" (open with O_TMPFILE), "folder" (open of a folder), "linkat",
-// "rename", "fsync" and "fchmod". What the system seldom refuses, refused on request.
+// "rename", "fsync", "fchmod" and "close" (of a file opened for writing, which is closed
+// all the same, as on a network share). What the system seldom refuses, refused on request.
 
 #include <cerrno>
 #include <cstdarg>
@@ -8,6 +9,9 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <utility>
+
+static bool writing[1024]; // by descriptor
 
 static bool Failing(const char* call) {
     const char* list = std::getenv("QUORVEX_FAIL");
@@ -24,7 +28,17 @@ extern "C" int open(const char* path, int flags, ...) {
     const int kind = flags & O_TMPFILE; // O_TMPFILE holds O_DIRECTORY's bit
     if ((kind == O_TMPFILE && Failing("tmpfile")) || (kind == O_DIRECTORY && Failing("folder")))
         return errno = EOPNOTSUPP, -1;
-    return QUORVEX_REAL(open, (const char*, int, ...))(path, flags, mode);
+    const int fd = QUORVEX_REAL(open, (const char*, int, ...))(path, flags, mode);
+    if (fd >= 0 && fd < 1024)
+        writing[fd] = (flags & O_ACCMODE) != O_RDONLY;
+    return fd;
+}
+
+extern "C" int close(int fd) {
+    const bool fails =
+        fd >= 0 && fd < 1024 && std::exchange(writing[fd], false) && Failing("close");
+    const int closed = QUORVEX_REAL(close, (int))(fd);
+    return fails ? (errno = EIO, -1) : closed;
 }
 
 #define QUORVEX_FAILING(call, params, args)                                                        \

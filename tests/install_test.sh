@@ -36,8 +36,8 @@ grep -qx 'Exec=quorvex' "$work/root/usr/share/applications/$id.desktop" || fail 
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/$id.metainfo.xml" >/dev/null ||
     fail "metainfo: $(appstreamcli validate --no-net "$work/root/usr/share/metainfo/$id.metainfo.xml")"
 for size in 16 256; do
-    png="$work/root/usr/share/icons/hicolor/${size}x$size/apps/$id.png"
-    width=$(od -An -tu1 -j16 -N4 "$png" | awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
+    width=$(od -An -tu1 -j16 -N4 "$work/root/usr/share/icons/hicolor/${size}x$size/apps/$id.png" |
+        awk '{ print $1 * 16777216 + $2 * 65536 + $3 * 256 + $4 }')
     [ "$width" = "$size" ] || fail "the ${size}px icon is $width pixels wide"
 done
 

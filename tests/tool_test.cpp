@@ -226,7 +226,6 @@ TEST(Tool, OneFileEveryWayItCanGo) {
          {{"link.txt", "@symlink in.txt"}}},
         {{"encrypt", "-g", "0", "in.txt", "/dev/full"}, 1, "cannot write '/dev/full': No space"},
         {{"!sh", "(cat enc.txt; sleep 0.2; cat enc.txt) | \"$0\" detect -"}, 0, "stdout:Velmire "},
-        {{"encrypt", "-g", "0", "/dev/zero", "/dev/full"}, 1, "cannot write '/dev/full'"},
         {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'in.txt': Permission denied",
          {{"in.txt", "@mode 0"}}, {{"out.txt", {}}}, {}, true},
         {{"encrypt", "-g", "0", "in.txt", "ro/out.txt"}, 1, "Permission denied", {{"ro", "@dir 0555"}},
@@ -270,6 +269,8 @@ TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "fchmod"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "fsync"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "cannot flush the folder of '", {}, {{"in.txt", kEnciphered}}, {}, false, "folder"},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt"}, 1, "cannot write 'out/in.txt': Input/output error", {}, {{"out/in.txt", {}}}, {}, false, "close"},
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "close"},
 #endif
     });
 }
