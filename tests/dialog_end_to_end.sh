@@ -80,7 +80,7 @@ answer_messages() {
     echo "$count"
 }
 
-status_of() { await "! kill -0 $1 2>/dev/null" 300; wait "$1"; }
+status_of() { await "! kill -0 $1 2>/dev/null" 300 || fail "the program did not end"; wait "$1"; }
 
 # Opens the About box with the keys $1 and closes it with Escape.
 about_box() {
