@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <random>
 #include <string>
 
 namespace quorvex {
