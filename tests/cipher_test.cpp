@@ -1,5 +1,4 @@
-// The line cipher and the run's file format, by example; the fuzz targets check both
-// against their definitions on generated inputs.
+// The line cipher and the run's format by example; the fuzz targets check both on made-up input.
 
 #include "quorvex/cipher.h"
 #include "quorvex/line_stream.h"

@@ -349,7 +349,8 @@ private slots:
             auto* about = qobject_cast<AboutDlg*>(QApplication::activeModalWidget());
             if (!about)
                 return;
-            seen << about->windowTitle();
+            seen << about->windowTitle()
+                 << (about->minimumSize() == about->maximumSize() ? "fixed size" : "sizable");
             for (QLabel* label : about->findChildren<QLabel*>())
                 seen << (label->pixmap().isNull() ? label->text() : "icon");
             auto* ok = about->findChild<QPushButton*>("IDOK");
@@ -363,7 +364,7 @@ private slots:
             }
         });
         Control<QAction>("ID_INFO_ABOUT")->trigger();
-        QCOMPARE(seen, (QStringList{"About Quorvex", "icon", "Quorvex Version 1.0",
+        QCOMPARE(seen, (QStringList{"About Quorvex", "fixed size", "icon", "Quorvex Version 1.0",
                                     "© 2026 The Quorvex authors, MIT", "OK"}));
         QCOMPARE(Box("IDC_OUTPUT_FILE")->text(), QStringLiteral("typed.txt"));
         QVERIFY(dlg->m_strOutput.isEmpty());
