@@ -1,15 +1,14 @@
 // quorvex-cli edit: decipher into a private file, let the user's editor change it, and
 // encipher it back in place, unless nothing changed or the user keeps it from being
-// written.
+// written. Once the editor has run, the edited text is never thrown away: whatever keeps
+// it from being written back, it stays where it is and its path is named.
 
 #include "platform.h"
-#include "quorvex/file.h"
 #include "quorvex/transcode.h"
 #include "tool.h"
 
-#include <filesystem>
+#include <algorithm>
 #include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -17,12 +16,31 @@ namespace tool {
 
 namespace {
 
-bool SameContents(const std::string& a, const std::string& b) {
-    std::ifstream first(PathOf(a), std::ios::binary), second(PathOf(b), std::ios::binary);
-    return first && second &&
-           std::equal(std::istreambuf_iterator<char>(first), {},
-                      std::istreambuf_iterator<char>(second), {});
-}
+// Tells whether what is written equals the rest of `file`, read alongside.
+class SameAs : public quorvex::ByteSink {
+public:
+    explicit SameAs(quorvex::File& file) : m_file(file) {}
+
+    bool Write(const char* data, std::size_t size, quorvex::SystemError& error) override {
+        m_buffer.resize(size);
+        std::size_t got = 0;
+        for (std::ptrdiff_t n = 1; n > 0 && got < size; got += static_cast<std::size_t>(n))
+            if ((n = m_file.Read(m_buffer.data() + got, size - got, error)) < 0)
+                return m_same = false;
+        return m_same = got == size && std::equal(data, data + size, m_buffer.data());
+    }
+
+    bool Same() {
+        char more = 0;
+        quorvex::SystemError error = 0;
+        return m_same && m_file.Read(&more, 1, error) == 0;
+    }
+
+private:
+    quorvex::File& m_file;
+    std::string m_buffer;
+    bool m_same = true;
+};
 
 // The lines, counted from 1, holding bytes that a round trip would not give back.
 std::vector<std::uint64_t> LossyLines(const std::string& path) {
@@ -38,123 +56,165 @@ std::vector<std::uint64_t> LossyLines(const std::string& path) {
     return lines;
 }
 
-// The private folder and what lies in it, gone however the command ends, unless kept.
+std::string LossyLinesWarning(const std::vector<std::uint64_t>& lossy) {
+    std::string lines;
+    for (std::size_t i = 0; i < lossy.size() && i < 10; ++i)
+        lines += (i ? ", " : "") + std::to_string(lossy[i]);
+    return "warning: line" + std::string(lossy.size() > 1 ? "s " : " ") + lines +
+           (lossy.size() > 10 ? " and " + std::to_string(lossy.size() - 10) + " more" : "") +
+           (lossy.size() > 1 ? " hold" : " holds") +
+           " bytes that will not decipher back as they were (" +
+           std::string(quorvex::messages::kWhatComesBack) + ")";
+}
+
+// The private folder and the deciphered text in it, gone however the command ends,
+// unless kept.
 class Scratch {
 public:
-    explicit Scratch(const std::string& name)
-        : m_folder(platform::PrivateFolder()),
-          m_text(m_folder.empty() ? "" : Utf8(PathOf(m_folder) / PathOf(name))),
-          m_before(m_folder.empty() ? "" : Utf8(PathOf(m_folder) / ".as-deciphered")) {
-        if (!m_folder.empty())
-            platform::RemoveOnInterrupt({m_text, m_before}, m_folder);
+    explicit Scratch(const std::string& name) : m_folder(platform::PrivateFolder(m_base, m_error)) {
+        if (m_folder.empty())
+            return;
+        m_text = Utf8(PathOf(m_folder) / PathOf(name));
+        platform::RemoveOnInterrupt(m_text, m_folder);
     }
     ~Scratch() {
         platform::ForgetInterrupt();
         std::error_code error;
-        fs::remove(PathOf(m_before), error);
-        if (!m_kept) {
-            fs::remove(PathOf(m_text), error);
-            fs::remove(PathOf(m_folder), error);
-        }
+        if (!m_kept && !m_folder.empty())
+            fs::remove_all(PathOf(m_folder), error);
     }
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
 
+    std::string Failure() const {
+        return tool::Failure("cannot make a private folder in", Quoted(m_base),
+                             quorvex::DescribeError(m_error));
+    }
     bool Made() const { return !m_folder.empty(); }
     const std::string& Text() const { return m_text; }
-    const std::string& Before() const { return m_before; }
-    void Keep() { m_kept = true; }
+    // Keeps the edited text, and says where it is.
+    int Keep(const std::string& why) {
+        m_kept = true;
+        platform::ForgetInterrupt();
+        Say(why + "; the edited text stays in " + Quoted(m_text));
+        return kExitFailure;
+    }
 
 private:
+    std::string m_base;
+    int m_error = 0;
     std::string m_folder;
-    std::string m_text;   // what the editor changes
-    std::string m_before; // as deciphered, to tell whether it did
+    std::string m_text; // what the editor changes
     bool m_kept = false;
-};
-
-class Quiet : public quorvex::MessageSink {
-public:
-    void Show(std::string_view) override {}
 };
 
 } // namespace
 
 int Edit(const Options& options) {
     const std::string& file = options.files.front();
-    const KeyChoice choice = ChooseKey(options, file);
-    if (!choice.warning.empty())
-        Say("warning: " + choice.warning);
+    const std::string shown = Quoted(file);
+    const auto failed = [&](std::string_view verb, quorvex::SystemError error) {
+        Say(Failure(verb, shown, quorvex::DescribeError(error)));
+        return kExitFailure;
+    };
+    // The file the name leads to is the one replaced, as -i does.
+    std::error_code found;
+    const fs::path real = fs::canonical(PathOf(file), found);
+    if (found)
+        return failed("cannot read", found.value());
+    quorvex::SystemError error = 0;
+    const quorvex::Folder folder = quorvex::Folder::Open(Utf8(real.parent_path()), false, error);
+    const std::string name = Utf8(real.filename());
+    quorvex::File input = folder.IsOpen() ? folder.OpenRegular(name, error) : quorvex::File();
+    quorvex::FileIdentity before;
+    std::string front;
+    if (!input.IsOpen() || !input.Identify(before, error) ||
+        (JudgesFront(options) && !ReadFront(input, front, error)))
+        return failed("cannot read", error);
+    const KeyChoice choice = ChooseKey(options, front, file);
+    for (const std::string& message : choice.messages)
+        Say(message);
     if (!choice.key) {
         Say(choice.refusal);
-        return choice.readFailed ? kExitFailure : kExitNoKey;
-    }
-    const std::string target = Utf8(fs::weakly_canonical(PathOf(file)));
-    Scratch scratch(Utf8(PathOf(file).filename()));
-    if (!scratch.Made()) {
-        Say("cannot make a private folder for the deciphered text");
-        return kExitFailure;
+        return kExitNoKey;
     }
 
-    Quiet quiet;
-    const quorvex::TranscodeResult deciphered = quorvex::RunTranscode(
-        quorvex::FileRef::Path(target), quorvex::FileRef::Path(scratch.Before()), quorvex::kDecrypt,
-        *choice.key, quiet);
-    if (deciphered.Failed()) {
-        const bool input = deciphered.role == quorvex::FileRole::Input;
-        Say(std::string(input ? "cannot read " : "cannot write ") +
-            Quoted(input ? file : scratch.Before()) + ": " + deciphered.reason);
+    Scratch scratch(name);
+    if (!scratch.Made()) {
+        Say(scratch.Failure());
         return kExitFailure;
     }
-    std::error_code error;
-    if (!fs::copy_file(PathOf(scratch.Before()), PathOf(scratch.Text()), error)) {
-        Say("cannot write " + Quoted(scratch.Text()) + ": " + error.message());
-        return kExitFailure;
+    {
+        quorvex::File text = quorvex::File::OpenForWriting(scratch.Text(), 0600, error);
+        const quorvex::StreamResult deciphered =
+            text.IsOpen()
+                ? quorvex::TranscodeFile(input, front, text, quorvex::kDecrypt, *choice.key)
+                : quorvex::StreamResult{quorvex::StreamStatus::WriteFailed, error};
+        if (deciphered.status == quorvex::StreamStatus::ReadFailed)
+            return failed("cannot read", deciphered.error);
+        if (deciphered.status == quorvex::StreamStatus::WriteFailed ||
+            (error = text.Close()) != 0) {
+            Say(Failure("cannot write", Quoted(scratch.Text()),
+                        quorvex::DescribeError(deciphered.error ? deciphered.error : error)));
+            return kExitFailure;
+        }
     }
+    input.Close();
 
     if (const int status = platform::RunEditor(scratch.Text()); status != 0) {
         Say("the editor " +
             (status < 0 ? std::string("did not finish")
                         : "failed with status " + std::to_string(status)) +
-            "; " + Quoted(file) + " is unchanged");
+            "; " + shown + " is unchanged");
         return kExitFailure;
-    }
-    if (SameContents(scratch.Text(), scratch.Before())) {
-        if (!options.quiet)
-            Say("no changes; " + Quoted(file) + " is left as it was");
-        return 0;
-    }
-    if (const std::vector<std::uint64_t> lossy = LossyLines(scratch.Text()); !lossy.empty()) {
-        std::string lines;
-        for (std::size_t i = 0; i < lossy.size() && i < 10; ++i)
-            lines += (i ? ", " : "") + std::to_string(lossy[i]);
-        Say("warning: line" + std::string(lossy.size() > 1 ? "s " : " ") + lines +
-            (lossy.size() > 10 ? " and " + std::to_string(lossy.size() - 10) + " more" : "") +
-            (lossy.size() > 1 ? " hold" : " holds") +
-            " bytes that will not decipher back as they were (" +
-            std::string(quorvex::messages::kWhatComesBack) + ")");
-        const platform::Answer answer = platform::Ask("Encipher it anyway? [y/N] ");
-        if (answer == platform::Answer::NoTerminal) {
-            scratch.Keep();
-            Say("nothing written: with no terminal to ask on, the edited text stays in " +
-                Quoted(scratch.Text()));
-            return kExitFailure;
-        }
-        if (answer == platform::Answer::No) {
-            Say("nothing written; " + Quoted(file) + " is unchanged");
-            return kExitFailure;
-        }
     }
 
-    ReplaceRequest request;
-    request.source = scratch.Text();
-    request.target = target;
-    request.mode = quorvex::kEncrypt;
-    request.key = *choice.key;
-    request.durable = request.keepTargetPermissions = true;
-    if (const Replacement replaced = ReplaceFile(request, nullptr); !replaced.failure.empty()) {
-        Say(replaced.failure + "; " + Quoted(file) + " is unchanged");
-        return kExitFailure;
+    // Written since it was deciphered, or gone: the other change is not overwritten.
+    const auto changed = [&] {
+        quorvex::FileIdentity now;
+        quorvex::Folder::Kind kind = quorvex::Folder::Kind::Regular;
+        return !folder.Identify(name, now, kind, error) || !now.UnchangedSince(before);
+    };
+    if (changed())
+        return scratch.Keep(shown + " changed since it was deciphered, and is left as it is");
+    quorvex::File edited = quorvex::File::OpenForReading(scratch.Text(), error);
+    quorvex::File again = folder.OpenRegular(name, error);
+    SameAs same(edited);
+    if (edited.IsOpen() && again.IsOpen() &&
+        quorvex::TranscodeFile(again, {}, same, quorvex::kDecrypt, *choice.key).status ==
+            quorvex::StreamStatus::Completed &&
+        same.Same()) {
+        if (!options.quiet)
+            Say("no changes; " + shown + " is left as it was");
+        return 0;
     }
+    again.Close();
+
+    if (const std::vector<std::uint64_t> lossy = LossyLines(scratch.Text()); !lossy.empty()) {
+        Say(LossyLinesWarning(lossy));
+        const platform::Answer answer = platform::Ask("Encipher it anyway? [y/N] ");
+        if (answer == platform::Answer::NoTerminal)
+            return scratch.Keep("nothing written: there is no terminal to ask on");
+        if (answer == platform::Answer::No)
+            return scratch.Keep("nothing written; " + shown + " is unchanged");
+    }
+
+    edited = quorvex::File::OpenForReading(scratch.Text(), error);
+    Source source;
+    source.file = &edited;
+    source.shown = Quoted(scratch.Text());
+    if (!edited.IsOpen() || !edited.Identify(source.identity, error))
+        return scratch.Keep(Failure("cannot read", source.shown, quorvex::DescribeError(error)));
+    if (changed())
+        return scratch.Keep(shown + " changed since it was deciphered, and is left as it is");
+    Destination to;
+    to.folder = &folder;
+    to.name = name;
+    to.shown = shown;
+    to.inPlace = to.durable = true;
+    const FileRun run = WriteResult(source, to, quorvex::kEncrypt, *choice.key, nullptr, nullptr);
+    if (run.outcome != Outcome::Done)
+        return scratch.Keep(run.messages.front() + "; " + shown + " is unchanged");
     return 0;
 }
 

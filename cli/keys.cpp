@@ -1,22 +1,29 @@
+// Which key a file is run with, and what detection says of a file's front.
+
 #include "quorvex/file.h"
-#include "quorvex/transcode.h"
 #include "tool.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <iostream>
 #include <sstream>
 
 namespace tool {
 
-void Say(const std::string& message) {
-    std::cerr << kProgram << ": " << message << '\n';
+namespace {
+
+std::string GameName(quorvex::GameSelection game) {
+    return std::string(quorvex::GameNames[static_cast<std::size_t>(game)]);
 }
 
-std::string Quoted(const std::string& path) {
-    return "'" + path + "'";
+// The whole lines of the front that detection judges.
+std::string_view Sample(std::string_view front) {
+    return front.size() > quorvex::kDetectSampleBytes
+               ? quorvex::WholeLines(front.substr(0, quorvex::kDetectSampleBytes))
+               : front;
 }
+
+} // namespace
 
 std::optional<quorvex::GameSelection> ParseGame(std::string_view text) {
     const auto same = [](std::string_view a, std::string_view b) {
@@ -39,44 +46,50 @@ std::string GameChoices() {
     return choices;
 }
 
-Sample ReadSample(const std::string& path, bool standardInput) {
-    Sample sample;
-    quorvex::SystemError error = 0;
-    quorvex::File file =
-        standardInput ? quorvex::File::StandardInput() : quorvex::File::OpenForReading(path, error);
-    if (!file.IsOpen()) {
-        sample.verb = "cannot open";
-        sample.failure = quorvex::DescribeError(error);
-        return sample;
-    }
-    // One byte more than the sample tells whether the file goes on.
-    sample.text.resize(quorvex::kDetectSampleBytes + 1);
+bool ReadFront(quorvex::File& file, std::string& front, quorvex::SystemError& error) {
+    front.resize(quorvex::kDetectSampleBytes + 1);
     std::size_t got = 0;
-    while (got < sample.text.size()) {
-        const std::ptrdiff_t n =
-            file.Read(sample.text.data() + got, sample.text.size() - got, error);
-        if (n < 0) {
-            sample.failure = quorvex::DescribeError(error);
-            return sample;
-        }
+    while (got < front.size()) {
+        const std::ptrdiff_t n = file.Read(front.data() + got, front.size() - got, error);
+        if (n < 0)
+            return false;
         if (n == 0)
             break;
         got += static_cast<std::size_t>(n);
     }
-    sample.text.resize(got);
-    if (got > quorvex::kDetectSampleBytes)
-        sample.text = std::string(quorvex::WholeLines(sample.text.substr(0, got - 1)));
-    return sample;
+    front.resize(got);
+    return true;
 }
 
-std::string Report(const quorvex::Detection& detection, const std::string& file, bool anyOffset) {
+quorvex::Detection DetectFront(std::string_view front, bool anyOffset) {
+    return quorvex::Detect(Sample(front),
+                           anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
+}
+
+std::string Verdict(const quorvex::Detection& detection, bool anyOffset) {
+    switch (detection.verdict) {
+    case quorvex::Verdict::Empty:
+        return "empty";
+    case quorvex::Verdict::NotEnciphered:
+        return "not enciphered";
+    case quorvex::Verdict::Implausible:
+        return std::string("no ") + (anyOffset ? "offset" : "game") + " gives plausible text";
+    case quorvex::Verdict::Uncertain:
+        return "uncertain: " + detection.ranked[0].name + " or " + detection.ranked[1].name;
+    case quorvex::Verdict::Clear:
+        break;
+    }
+    return detection.ranked[0].name;
+}
+
+std::string Report(const quorvex::Detection& detection, const std::string& shown, bool anyOffset) {
     std::ostringstream out;
     switch (detection.verdict) {
     case quorvex::Verdict::Empty:
-        out << file << " is empty: there is nothing to tell a key by\n";
+        out << shown << " is empty: there is nothing to tell a key by\n";
         return out.str();
     case quorvex::Verdict::NotEnciphered:
-        out << file << " reads as text as it is: it does not look enciphered\n";
+        out << shown << " reads as text as it is: it does not look enciphered\n";
         return out.str();
     default:
         break;
@@ -94,47 +107,60 @@ std::string Report(const quorvex::Detection& detection, const std::string& file,
     return out.str();
 }
 
-KeyChoice ChooseKey(const Options& options, const std::string& path, bool standardInput) {
+bool JudgesFront(const Options& options) {
+    return !options.offset && (options.AutoGame() || options.inPlace || !options.quiet);
+}
+
+KeyChoice ChooseKey(const Options& options, std::string_view front, const std::string& name,
+                    bool standard) {
     KeyChoice choice;
-    const std::string shown = standardInput ? "standard input" : Quoted(path);
+    const std::string shown = standard ? name : Quoted(name);
     if (options.offset) {
         choice.key = quorvex::CipherKey::FromOffset(*options.offset);
         return choice;
     }
     const std::optional<quorvex::GameSelection> named = ParseGame(options.game);
-    const bool check = options.AutoGame() ||
-                       (options.mode == quorvex::kDecrypt && !options.quiet && !standardInput);
     if (named)
         choice.key = *named;
-    if (!check)
+    if (!JudgesFront(options))
         return choice;
-
-    const Sample sample = ReadSample(path, standardInput);
-    if (!sample.failure.empty()) {
-        // A named game goes ahead; the run reports the file itself.
-        if (options.AutoGame()) {
-            choice.readFailed = true;
-            choice.refusal = std::string(sample.verb) + " " + shown + ": " + sample.failure;
+    const quorvex::Detection detection = DetectFront(front, false);
+    const quorvex::Verdict verdict = detection.verdict;
+    const bool clear = verdict == quorvex::Verdict::Clear;
+    if (options.AutoGame()) {
+        if (clear) {
+            choice.key = detection.ranked[0].key;
+            if (!options.quiet)
+                choice.messages.push_back((standard ? name : Named(name)) + ": " +
+                                          detection.ranked[0].name);
+        } else if (verdict == quorvex::Verdict::Empty) {
+            choice.key = quorvex::GameSelection{0}; // an empty file gives an empty one
+        } else {
+            std::string report = Report(detection, shown, false);
+            report.pop_back(); // its last line end: Say ends the line
+            choice.refusal = "no game is clearly right for " + shown + ":\n" + report;
         }
         return choice;
     }
-    const quorvex::Detection detection = quorvex::Detect(sample.text, quorvex::GameCandidates());
-    const bool clear = detection.verdict == quorvex::Verdict::Clear;
-    if (options.AutoGame()) {
-        if (clear)
-            choice.key = detection.ranked[0].key;
-        else
-            choice.refusal =
-                "no game is clearly right for " + shown + ":\n" + Report(detection, shown, false);
-    } else if (clear && detection.ranked[0].name != quorvex::GameNames[*named]) {
-        choice.warning = shown + " looks enciphered for " + detection.ranked[0].name + ", not " +
-                         std::string(quorvex::GameNames[*named]);
+    // A file that looks already run is run again only when asked for: an in-place batch
+    // that was stopped can then simply be run once more.
+    std::string done;
+    if (options.mode == quorvex::kEncrypt && clear && detection.ranked[0].name == GameName(*named))
+        done = shown + " already looks enciphered for " + detection.ranked[0].name;
+    if (options.mode == quorvex::kDecrypt && verdict == quorvex::Verdict::NotEnciphered)
+        done = shown + " reads as plain text: it does not look enciphered";
+    if (!done.empty() && options.inPlace && !options.force) {
+        choice.key.reset();
+        choice.skip = true;
+        choice.refusal = done + "; skipped (--force runs it all the same)";
+    } else if (!done.empty() && !options.quiet) {
+        choice.messages.push_back("warning: " + done);
     }
+    if (options.mode == quorvex::kDecrypt && clear && !options.quiet &&
+        detection.ranked[0].name != GameName(*named))
+        choice.messages.push_back("warning: " + shown + " looks enciphered for " +
+                                  detection.ranked[0].name + ", not " + GameName(*named));
     return choice;
-}
-
-std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, const std::string& file) {
-    return "warning: " + quorvex::LossyBytesMessage(bytes, firstLine, file);
 }
 
 } // namespace tool

@@ -11,7 +11,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -27,7 +30,7 @@ constexpr const char* kUsage =
     "       quorvex-cli encrypt|decrypt (--game GAME | --offset K) [OPTIONS]\n"
     "                   (--output-dir FOLDER | --in-place) INPUT...\n"
     "       quorvex-cli edit (--game GAME | --offset K) FILE\n"
-    "       quorvex-cli detect [--any-offset] FILE\n"
+    "       quorvex-cli detect [--any-offset] [-r] FILE...\n"
     "Try 'quorvex-cli --help' for more information.\n";
 
 int UsageError(const std::string& message) {
@@ -49,63 +52,122 @@ private:
     bool m_verbose;
 };
 
-quorvex::FileRef FileOf(const std::string& argument, const char* standardName) {
-    return argument == "-" ? quorvex::FileRef::Standard(standardName)
-                           : quorvex::FileRef::Path(argument);
-}
-
-std::string Shown(const quorvex::FileRef& file) {
-    return file.standard ? file.name : Quoted(file.name);
+// Whether an existing OUTPUT may be overwritten: a regular file that holds something is
+// the user's to give up, on a terminal; with none to ask on, only with --force.
+bool MayOverwrite(const tool::Options& options, const std::string& output,
+                  const quorvex::FileIdentity& identity) {
+    if (options.force || !identity.regular || identity.size == 0)
+        return true;
+    const platform::Answer answer = platform::Ask("overwrite " + Quoted(output) + "? [y/N] ");
+    if (answer == platform::Answer::Yes)
+        return true;
+    Say(answer == platform::Answer::No
+            ? Quoted(output) + " is left as it was"
+            : Quoted(output) + " exists: -f overwrites it; -o FOLDER or -i run several files");
+    return false;
 }
 
 // INPUT OUTPUT: the dialog's run, with each stage on stderr when asked for.
 int RunOne(const tool::Options& options) {
-    const quorvex::FileRef input = FileOf(options.files[0], "standard input");
-    const quorvex::FileRef output = FileOf(options.files[1], "standard output");
-    const tool::KeyChoice choice = tool::ChooseKey(options, input.name, input.standard);
-    if (!choice.warning.empty())
-        Say("warning: " + choice.warning);
-    if (!choice.key) {
-        Say(choice.refusal);
-        return choice.readFailed ? tool::kExitFailure : tool::kExitNoKey;
-    }
-    std::error_code error;
-    if (options.noClobber && !output.standard &&
-        std::filesystem::exists(tool::PathOf(output.name), error)) {
-        Say("will not overwrite " + Shown(output) + ": the file exists (--no-clobber)");
+    const bool standardIn = options.files[0] == "-", standardOut = options.files[1] == "-";
+    const std::string input = standardIn ? "standard input" : options.files[0];
+    const std::string output = standardOut ? "standard output" : options.files[1];
+    const std::string inputShown = standardIn ? input : Quoted(input);
+    const std::string outputShown = standardOut ? output : Quoted(output);
+    quorvex::SystemError error = 0;
+    quorvex::File file =
+        standardIn ? quorvex::File::StandardInput() : quorvex::File::OpenForReading(input, error);
+    std::string front;
+    if (!file.IsOpen() || (tool::JudgesFront(options) && !tool::ReadFront(file, front, error))) {
+        Say(tool::Failure("cannot read input", inputShown, quorvex::DescribeError(error)));
         return tool::kExitFailure;
     }
+    const tool::KeyChoice choice = tool::ChooseKey(options, front, input, standardIn);
+    for (const std::string& message : choice.messages)
+        Say(message);
+    if (!choice.key) {
+        Say(choice.refusal);
+        return tool::kExitNoKey;
+    }
+    quorvex::FileIdentity in, out;
+    if (!standardOut && quorvex::IdentifyPath(output, out, error)) {
+        std::error_code status;
+        const char* refusal = std::filesystem::is_directory(tool::PathOf(output), status)
+                                  ? "is a folder (use -o FOLDER)"
+                              : file.Identify(in, error) && in.SameFileAs(out)
+                                  ? "input and output are the same file"
+                                  : nullptr;
+        if (refusal) {
+            Say(tool::Failure("cannot write output", outputShown, refusal));
+            return tool::kExitFailure;
+        }
+        if (options.noClobber)
+            return 0;
+        if (!MayOverwrite(options, output, out))
+            return tool::kExitFailure;
+    }
     StderrSink sink(options.verbose);
-    const quorvex::TranscodeResult result =
-        quorvex::RunTranscode(input, output, options.mode, *choice.key, sink);
+    const quorvex::TranscodeResult result = quorvex::RunTranscode(
+        quorvex::FileRef::Opened(input, file, front),
+        standardOut ? quorvex::FileRef::Standard(output) : quorvex::FileRef::Path(output),
+        options.mode, *choice.key, sink);
     if (result.Failed()) {
-        const char* verb = result.outcome == quorvex::RunOutcome::ReadFailed    ? "cannot read"
-                           : result.outcome == quorvex::RunOutcome::WriteFailed ? "cannot write"
-                                                                                : "cannot open";
-        Say(std::string(verb) + " " +
-            Shown(result.role == quorvex::FileRole::Input ? input : output) + ": " + result.reason);
+        const bool reading = result.role == quorvex::FileRole::Input;
+        Say(tool::Failure(reading ? "cannot read input" : "cannot write output",
+                          reading ? inputShown : outputShown, result.reason));
         return tool::kExitFailure;
     }
     if (options.mode == quorvex::kEncrypt && result.lossyBytes > 0 && !options.quiet)
-        Say(tool::LossyWarning(result.lossyBytes, result.firstLossyLine, Shown(input)));
+        Say(tool::LossyWarning(result.lossyBytes, result.firstLossyLine, inputShown));
     return 0;
 }
 
-int DetectGame(const tool::Options& options) {
-    const std::string& file = options.files.front();
-    const bool standard = file == "-";
-    const std::string shown = standard ? "standard input" : Quoted(file);
-    const tool::Sample sample = tool::ReadSample(file, standard);
-    if (!sample.failure.empty()) {
-        Say(std::string(sample.verb) + " " + shown + ": " + sample.failure);
-        return tool::kExitFailure;
+// One file: the whole ranking. Several, or folders: a line for each.
+int DetectGames(tool::Options options) {
+    const bool one =
+        options.files.size() == 1 &&
+        (options.files[0] == "-" || !std::filesystem::is_directory(tool::PathOf(options.files[0])));
+    tool::Plan plan;
+    if (one)
+        plan.jobs.push_back({nullptr, options.files[0], nullptr, options.files[0]});
+    else
+        plan = tool::MakePlan(options, false);
+    if (!plan.refusal.empty())
+        return UsageError(plan.refusal);
+    for (const std::string& message : plan.skipped)
+        Say(message);
+    int status = plan.failed.empty() ? 0 : tool::kExitFailure;
+    for (const std::string& message : plan.failed)
+        Say(message);
+    tool::FolderOpener opener(false, tool::FoldersHeld(1));
+    for (const tool::Job& job : plan.jobs) {
+        const bool standard = job.argument == "-";
+        const std::string name = standard ? "standard input" : job.Source();
+        quorvex::SystemError error = 0;
+        std::string where;
+        const quorvex::Folder* folder = job.from ? opener.Open(job.from, error, where) : nullptr;
+        quorvex::File file = standard   ? quorvex::File::StandardInput()
+                             : folder   ? folder->OpenRegular(job.name, error)
+                             : job.from ? quorvex::File()
+                                        : quorvex::File::OpenForReading(job.argument, error);
+        std::string front;
+        if (!file.IsOpen() || !tool::ReadFront(file, front, error)) {
+            Say(tool::Failure("cannot read", standard ? name : Quoted(where.empty() ? name : where),
+                              quorvex::DescribeError(error)));
+            status = tool::kExitFailure;
+            continue;
+        }
+        const quorvex::Detection detection = tool::DetectFront(front, options.anyOffset);
+        std::cout << (one ? tool::Report(detection, standard ? name : Quoted(name),
+                                         options.anyOffset)
+                          : (standard ? name : tool::Named(name)) + ": " +
+                                tool::Verdict(detection, options.anyOffset) + "\n");
+        const bool named = detection.verdict == quorvex::Verdict::Clear ||
+                           detection.verdict == quorvex::Verdict::Uncertain;
+        if (!named && status == 0)
+            status = tool::kExitNoKey;
     }
-    const quorvex::Detection detection = quorvex::Detect(
-        sample.text, options.anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
-    std::cout << tool::Report(detection, shown, options.anyOffset);
-    const bool named = detection.verdict == quorvex::Verdict::Clear ||
-                       detection.verdict == quorvex::Verdict::Uncertain;
-    return named ? 0 : tool::kExitNoKey;
+    return status;
 }
 
 // What CLI11 found wrong, in the tool's own words.
@@ -125,6 +187,36 @@ std::string Explain(const CLI::ParseError& error) {
     return what;
 }
 
+// A whole number in decimal digits only: "0x10" and "010" are not 16 and 8 here.
+CLI::Validator WholeNumber(long first, long last) {
+    const std::string range = std::to_string(first) + " to " + std::to_string(last);
+    return CLI::Validator(
+        [first, last, range](std::string& text) {
+            const bool digits = !text.empty() && text.size() < 10 &&
+                                std::all_of(text.begin(), text.end(), [](char c) {
+                                    return std::isdigit(static_cast<unsigned char>(c));
+                                });
+            const long value = digits ? std::stol(text) : -1;
+            return digits && value >= first && value <= last
+                       ? std::string()
+                       : Quoted(text) + " is not a whole number from " + range;
+        },
+        "N", "");
+}
+
+// --backup takes its suffix only after '=', and shows so in the help.
+class Formatter : public CLI::Formatter {
+public:
+    std::string make_option_name(const CLI::Option* option, bool positional) const override {
+        return option->get_name() == "--backup"
+                   ? "--backup[=SUFFIX]"
+                   : CLI::Formatter::make_option_name(option, positional);
+    }
+    std::string make_option_opts(const CLI::Option* option) const override {
+        return option->get_name() == "--backup" ? "" : CLI::Formatter::make_option_opts(option);
+    }
+};
+
 void AddKeyOptions(CLI::App& command, tool::Options& options) {
     CLI::Option* game = command.add_option(
         "-g,--game", options.game,
@@ -132,30 +224,36 @@ void AddKeyOptions(CLI::App& command, tool::Options& options) {
     command
         .add_option("--offset", options.offset,
                     "Offset 0 to 94 of a game that is not in the list, in place of --game")
-        ->check(CLI::Range(0, quorvex::kAlphabetSize - 1))
+        ->check(WholeNumber(0, quorvex::kAlphabetSize - 1))
         ->excludes(game);
     command.add_flag("-q,--quiet", options.quiet,
-                     "No warnings: bytes that will not come back, a game that looks wrong");
+                     "No warnings: bytes that will not come back, a file that looks already "
+                     "run or run for another game, the game --game auto chose");
 }
 
 CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* what, tool::Options& options) {
     CLI::App* command = app.add_subcommand(name, what);
     AddKeyOptions(*command, options);
     command->add_flag("-v,--verbose", options.verbose, "Print every stage of the run to stderr");
-    command->add_flag("-n,--no-clobber", options.noClobber, "Never overwrite an existing output");
+    command->add_flag("-n,--no-clobber", options.noClobber,
+                      "Skip an output that exists already (counted as skipped, not failed)");
+    command->add_flag("-f,--force", options.force,
+                      "Overwrite an existing OUTPUT without asking; in place, also run files "
+                      "that look already run and files whose bytes would not come back");
     CLI::Option* folder = command->add_option("-o,--output-dir", options.outputFolder,
                                               "Write each INPUT into FOLDER under its own name");
     CLI::Option* inPlace =
         command->add_flag("-i,--in-place", options.inPlace, "Replace each INPUT with its result")
             ->excludes(folder);
     command
-        ->add_option("--backup", options.backup,
-                     "With --in-place, keep each original as its name and SUFFIX (default ~)")
+        ->add_flag("--backup{~}", options.backup,
+                   "With --in-place, keep each original as its name and SUFFIX (default ~)")
         ->needs(inPlace);
     command->add_flag("-r,--recursive", options.recursive,
-                      "Run every file in the folders given, keeping their relative paths");
+                      "Run every file in the folders given, keeping their relative paths; "
+                      "symbolic links, backups and devices met on the way are skipped");
     command->add_option("-j,--jobs", options.jobs, "Files run at once (default: one per core)")
-        ->check(CLI::Range(1u, 1024u));
+        ->check(WholeNumber(1, 1024));
     command
         ->add_option("FILES", options.files,
                      "INPUT OUTPUT, or the inputs with --output-dir or --in-place; - is standard "
@@ -176,30 +274,33 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
     }
     if (options.noClobber && options.inPlace)
         return "-n does not go with --in-place, which always replaces its files";
+    if (options.backup && options.backup->empty())
+        return "--backup= needs a SUFFIX after '='";
     if (edit && options.files.size() != 1)
         return "edit takes one FILE";
     if (!run && !edit)
-        return {};
+        return options.files.size() > 1 &&
+                       std::count(options.files.begin(), options.files.end(), "-")
+                   ? "standard input goes with no other FILE"
+                   : std::string();
     if (!options.offset && options.game.empty())
         return "--game or --offset is required";
     if (options.AutoGame() && options.mode == quorvex::kEncrypt)
         return "--game auto is for decrypt and edit";
-    // Detection reads the front of the input before the run reads it all.
-    if ((options.AutoGame() || edit) && options.files.front() == "-")
-        return "standard input cannot be read twice: name a file";
+    if (edit && options.files.front() == "-")
+        return "edit needs a FILE, not standard input";
     if (!options.offset && !options.AutoGame() && !tool::ParseGame(options.game))
         return "unknown game " + Quoted(options.game) + "; choose one of " + tool::GameChoices();
     return {};
 }
 
-} // namespace
+// "--backup=" with nothing after it is parsed as a plain --backup; it is a mistake.
+bool EmptyBackupSuffix(const std::vector<std::string>& arguments) {
+    const auto end = std::find(arguments.begin(), arguments.end(), "--");
+    return std::find(arguments.begin(), end, "--backup=") != end;
+}
 
-int main(int argc, char** argv) {
-    std::vector<std::string> arguments = platform::Arguments(argc, argv);
-    // --backup takes its suffix only after '=': the next argument is always a file.
-    for (std::string& argument : arguments)
-        if (argument == "--backup")
-            argument = "--backup=~";
+int Main(const std::vector<std::string>& arguments) {
     if (arguments.size() > 1) {
         const std::string& first = arguments[1];
         const bool known =
@@ -209,8 +310,11 @@ int main(int argc, char** argv) {
         if (!known && first != "--help" && first != "-h" && first != "--version")
             return UsageError("unknown option " + Quoted(first));
     }
+    if (EmptyBackupSuffix(arguments))
+        return UsageError("--backup= needs a SUFFIX after '='");
 
     CLI::App app{"Enciphers and deciphers game text files line by line.", tool::kProgram};
+    app.formatter(std::make_shared<Formatter>());
     // On Windows a path may begin with a slash too; options begin with dashes only.
     app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string(tool::kProgram) + " " QUORVEX_VERSION);
@@ -219,16 +323,18 @@ int main(int argc, char** argv) {
     CLI::App* encrypt = AddRunCommand(app, "encrypt", "Encipher files", options);
     CLI::App* decrypt = AddRunCommand(app, "decrypt", "Decipher files", options);
     CLI::App* edit = app.add_subcommand(
-        "edit", "Decipher FILE, open it in $VISUAL or $EDITOR, and encipher the changes back");
+        "edit", "Decipher FILE, open it in $VISUAL or $EDITOR, and encipher the changes back; "
+                "if it cannot be written back, the edited text is kept and named");
     AddKeyOptions(*edit, options);
     edit->add_option("FILE", options.files, "Enciphered file")->required();
     CLI::App* detect = app.add_subcommand(
-        "detect", "Tell which game FILE was enciphered for, from its first 256 KiB");
+        "detect", "Tell which game each FILE was enciphered for, from its first 256 KiB");
     detect->add_flag("--any-offset", options.anyOffset,
                      "Rank all 95 offsets instead of the four games");
-    detect->add_option("FILE", options.files, "Enciphered file, or - for standard input")
-        ->required()
-        ->expected(1);
+    detect->add_flag("-r,--recursive", options.recursive,
+                     "Tell it for every file in the folders given, a line each");
+    detect->add_option("FILE", options.files, "Enciphered files, or - for standard input")
+        ->required();
 
     std::vector<const char*> pointers;
     for (const std::string& argument : arguments)
@@ -246,8 +352,30 @@ int main(int argc, char** argv) {
         return UsageError(misuse);
 
     if (detect->parsed())
-        return DetectGame(options);
+        return DetectGames(options);
     if (edit->parsed())
         return tool::Edit(options);
     return options.ManyFiles() ? tool::RunMany(options) : RunOne(options);
+}
+
+// Every write to standard output is checked, as coreutils programs check theirs.
+int FlushedOutput(int status) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return status;
+    Say(std::string("write error") + (errno ? std::string(": ") + std::strerror(errno) : ""));
+    return status == 0 ? tool::kExitFailure : status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return FlushedOutput(Main(platform::Arguments(argc, argv)));
+    } catch (const std::exception& error) {
+        Say(std::string("unexpected failure: ") + error.what());
+    } catch (...) {
+        Say("unexpected failure");
+    }
+    return tool::kExitFailure;
 }

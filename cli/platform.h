@@ -2,6 +2,8 @@
 
 // What the tool needs of the system beyond the engine's files.
 
+#include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,13 +14,29 @@ std::vector<std::string> Arguments(int argc, char** argv);
 
 bool ErrorsGoToTerminal();
 
-// A new folder only this user can read, for text that must not lie around; empty on
-// failure.
-std::string PrivateFolder();
+// How many files the process may have open at once, raised first as far as the system
+// lets a user raise it.
+std::size_t OpenFileLimit();
 
-// Removes these files and then the folder if the process is interrupted or ended by a
-// signal, until Forget is called.
-void RemoveOnInterrupt(const std::vector<std::string>& files, const std::string& folder);
+// A new folder under the user's temporary folder that only this user can read, for text
+// that must not lie around; empty on failure, with `base` naming where it was to be made.
+std::string PrivateFolder(std::string& base, int& error);
+
+// While it exists, an interrupt or termination (SIGINT, SIGTERM; Ctrl+C, Ctrl+Break on
+// Windows) no longer ends the process but sets `stop`, for the work to wind down.
+class Interruption {
+public:
+    explicit Interruption(std::atomic<bool>& stop);
+    ~Interruption();
+    Interruption(const Interruption&) = delete;
+    Interruption& operator=(const Interruption&) = delete;
+    // 128 and the signal's number, as a shell reports a process it ended.
+    int ExitStatus() const;
+};
+
+// Until Forget is called, a signal that ends the process removes `file` and then
+// `folder` first.
+void RemoveOnInterrupt(const std::string& file, const std::string& folder);
 void ForgetInterrupt();
 
 // Opens `path` in the user's editor and waits; the editor's exit status, or -1 when it

@@ -1,12 +1,13 @@
 #include "platform.h"
 
-#include <array>
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,31 +15,35 @@ namespace platform {
 
 namespace {
 
-// What the signal handler removes: fixed storage, since it may not allocate.
-struct Doomed {
-    std::array<std::array<char, 4096>, 3> files{};
-    std::array<char, 4096> folder{};
-};
-Doomed g_doomed;
-volatile std::sig_atomic_t g_armed = 0;
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-void Copy(std::array<char, 4096>& to, const std::string& from) {
-    const std::size_t n = std::min(from.size(), to.size() - 1);
-    std::memcpy(to.data(), from.data(), n);
-    to[n] = '\0';
+// What the signal handlers reach: set before they are armed, only read by them.
+std::string g_doomedFile;
+std::string g_doomedFolder;
+std::atomic<bool> g_armed{false};
+std::atomic<bool>* g_stop = nullptr;
+volatile std::sig_atomic_t g_signal = 0;
+
+void Handle(int signal, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
 }
 
 extern "C" void RemoveAndDie(int signal) {
     if (g_armed) {
-        for (const auto& file : g_doomed.files)
-            if (file[0])
-                ::unlink(file.data());
-        if (g_doomed.folder[0])
-            ::rmdir(g_doomed.folder.data());
+        ::unlink(g_doomedFile.c_str());
+        ::rmdir(g_doomedFolder.c_str());
     }
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
+    Handle(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+extern "C" void Stop(int signal) {
+    g_signal = signal;
+    if (g_stop)
+        *g_stop = true;
 }
 
 bool OnPath(const char* program) {
@@ -70,27 +75,66 @@ bool ErrorsGoToTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::string PrivateFolder() {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string folder = std::string(tmp && *tmp ? tmp : "/tmp") + "/quorvex-XXXXXX";
-    return ::mkdtemp(folder.data()) ? folder : std::string();
+std::size_t OpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 1 << 16);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? 1 << 16 : static_cast<std::size_t>(limit.rlim_cur);
 }
 
-void RemoveOnInterrupt(const std::vector<std::string>& files, const std::string& folder) {
-    g_armed = 0;
-    g_doomed = {};
-    for (std::size_t i = 0; i < files.size() && i < g_doomed.files.size(); ++i)
-        Copy(g_doomed.files[i], files[i]);
-    Copy(g_doomed.folder, folder);
-    g_armed = 1;
-    for (int signal : kSignals)
-        std::signal(signal, RemoveAndDie);
+std::string PrivateFolder(std::string& base, int& error) {
+    const char* tmp = std::getenv("TMPDIR");
+    base = tmp && *tmp ? tmp : "/tmp";
+    std::string folder = base + "/quorvex-XXXXXX";
+    if (::mkdtemp(folder.data()))
+        return folder;
+    error = errno;
+    return {};
+}
+
+// A signal ignored when the tool started (as nohup and shells do for background jobs)
+// stays ignored.
+Interruption::Interruption(std::atomic<bool>& stop) {
+    g_signal = 0;
+    g_stop = &stop;
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+            Handle(signal, Stop);
+    }
+}
+
+Interruption::~Interruption() {
+    for (int signal : {SIGINT, SIGTERM}) {
+        struct sigaction old {};
+        if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == Stop)
+            Handle(signal, SIG_DFL);
+    }
+    g_stop = nullptr;
+}
+
+int Interruption::ExitStatus() const {
+    return 128 + (g_signal ? g_signal : SIGINT);
+}
+
+void RemoveOnInterrupt(const std::string& file, const std::string& folder) {
+    g_armed = false;
+    g_doomedFile = file;
+    g_doomedFolder = folder;
+    g_armed = true;
+    for (int signal : kEndingSignals)
+        Handle(signal, RemoveAndDie);
 }
 
 void ForgetInterrupt() {
-    g_armed = 0;
-    for (int signal : kSignals)
-        std::signal(signal, SIG_DFL);
+    g_armed = false;
+    for (int signal : kEndingSignals)
+        Handle(signal, SIG_DFL);
 }
 
 // As system() does: the editor gets the terminal's interrupts, the waiting tool not.
@@ -103,8 +147,8 @@ int RunEditor(const std::string& path) {
     ::sigaction(SIGQUIT, &ignore, &oldQuit);
     const pid_t child = ::fork();
     if (child == 0) {
-        ::signal(SIGINT, SIG_DFL);
-        ::signal(SIGQUIT, SIG_DFL);
+        Handle(SIGINT, SIG_DFL);
+        Handle(SIGQUIT, SIG_DFL);
         ::execl("/bin/sh", "sh", "-c", command.c_str(), "sh", path.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);

@@ -6,6 +6,7 @@
 
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
@@ -17,16 +18,27 @@ namespace platform {
 namespace {
 
 std::mutex g_lock;
-std::vector<std::wstring> g_files;
+std::wstring g_file;
 std::wstring g_folder;
+std::atomic<bool>* g_stop = nullptr;
+std::atomic<DWORD> g_event{CTRL_C_EVENT};
 
 BOOL WINAPI RemoveAndEnd(DWORD) {
     std::lock_guard lock(g_lock);
-    for (const std::wstring& file : g_files)
-        ::DeleteFileW(file.c_str());
+    if (!g_file.empty())
+        ::DeleteFileW(g_file.c_str());
     if (!g_folder.empty())
         ::RemoveDirectoryW(g_folder.c_str());
     return FALSE; // and let the process end as it would have
+}
+
+BOOL WINAPI Stop(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE;
+    g_event = event;
+    if (g_stop)
+        *g_stop = true;
+    return TRUE;
 }
 
 std::wstring EditorCommand() {
@@ -58,10 +70,18 @@ bool ErrorsGoToTerminal() {
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-std::string PrivateFolder() {
+// Windows sets no such limit that a batch could reach.
+std::size_t OpenFileLimit() {
+    return 1 << 16;
+}
+
+std::string PrivateFolder(std::string& named, int& error) {
     wchar_t base[MAX_PATH + 1] = {};
-    if (!::GetTempPathW(MAX_PATH + 1, base))
+    if (!::GetTempPathW(MAX_PATH + 1, base)) {
+        error = static_cast<int>(::GetLastError());
         return {};
+    }
+    named = quorvex::ToUtf8(base);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         const std::wstring folder = std::wstring(base) + L"quorvex-" +
                                     std::to_wstring(::GetCurrentProcessId()) + L"-" +
@@ -69,16 +89,32 @@ std::string PrivateFolder() {
         // The user's own temporary folder: its access list admits only the user.
         if (::CreateDirectoryW(folder.c_str(), nullptr))
             return quorvex::ToUtf8(folder);
+        error = static_cast<int>(::GetLastError());
+        if (error != ERROR_ALREADY_EXISTS)
+            break;
     }
     return {};
 }
 
-void RemoveOnInterrupt(const std::vector<std::string>& files, const std::string& folder) {
+Interruption::Interruption(std::atomic<bool>& stop) {
+    g_stop = &stop;
+    ::SetConsoleCtrlHandler(Stop, TRUE);
+}
+
+Interruption::~Interruption() {
+    ::SetConsoleCtrlHandler(Stop, FALSE);
+    g_stop = nullptr;
+}
+
+// As a POSIX shell reports SIGINT and SIGTERM.
+int Interruption::ExitStatus() const {
+    return g_event == CTRL_C_EVENT ? 130 : 143;
+}
+
+void RemoveOnInterrupt(const std::string& file, const std::string& folder) {
     {
         std::lock_guard lock(g_lock);
-        g_files.clear();
-        for (const std::string& file : files)
-            g_files.push_back(quorvex::ToUtf16(file));
+        g_file = quorvex::ToUtf16(file);
         g_folder = quorvex::ToUtf16(folder);
     }
     ::SetConsoleCtrlHandler(RemoveAndEnd, TRUE);
@@ -87,7 +123,7 @@ void RemoveOnInterrupt(const std::vector<std::string>& files, const std::string&
 void ForgetInterrupt() {
     ::SetConsoleCtrlHandler(RemoveAndEnd, FALSE);
     std::lock_guard lock(g_lock);
-    g_files.clear();
+    g_file.clear();
     g_folder.clear();
 }
 

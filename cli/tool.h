@@ -1,16 +1,20 @@
 #pragma once
 
-// The parts of quorvex-cli: what the user asked for, how a key is chosen for a file, and
-// the runs over many files, in place and through an editor.
+// The parts of quorvex-cli: what the user asked for, how messages name files, how a key is
+// chosen for a file, what a walk over folders yields, and the runs over many files, in
+// place and through an editor.
 
 #include "quorvex/cipher.h"
 #include "quorvex/detect.h"
+#include "quorvex/file.h"
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tool {
@@ -27,6 +31,7 @@ struct Options {
     bool verbose = false;
     bool quiet = false;
     bool noClobber = false;
+    bool force = false;
     bool recursive = false;
     bool inPlace = false;
     std::optional<std::string> backup; // the suffix of the kept original
@@ -48,61 +53,145 @@ inline std::string Utf8(const std::filesystem::path& path) {
     return {text.begin(), text.end()};
 }
 
+// Messages -------------------------------------------------------------------------------
+
 // Prints "quorvex-cli: <message>" on stderr.
 void Say(const std::string& message);
-// A path as messages show it.
-std::string Quoted(const std::string& path);
+// A file name as messages show it: in quotes, with any control character or byte that is
+// not UTF-8 escaped as a shell would read it back ('a'$'\033''b'), so that no name can
+// move the cursor or clear the user's screen.
+std::string Quoted(std::string_view name);
+// The same, without the quotes where the name needs none: for "name: verdict" lines.
+std::string Named(std::string_view name);
+// The one form of a failure: "verb 'name': reason" (`shown` as Quoted gives it).
+std::string Failure(std::string_view verb, std::string_view shown, std::string_view reason);
+std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, std::string_view shown);
+
+// Keys -----------------------------------------------------------------------------------
 
 std::optional<quorvex::GameSelection> ParseGame(std::string_view text);
 std::string GameChoices();
 
-// The front of a file that detection judges; `failure` says why it could not be read.
-struct Sample {
-    std::string text;
-    std::string failure;
-    const char* verb = "cannot read";
-};
-Sample ReadSample(const std::string& path, bool standardInput = false);
+// Reads the front of `file` that detection judges, and one byte more to tell whether the
+// file goes on; the run takes these bytes first.
+bool ReadFront(quorvex::File& file, std::string& front, quorvex::SystemError& error);
+// The ranking and verdict as `detect` prints them for one file, and the one line it
+// prints for each of many.
+std::string Report(const quorvex::Detection& detection, const std::string& shown, bool anyOffset);
+std::string Verdict(const quorvex::Detection& detection, bool anyOffset);
+quorvex::Detection DetectFront(std::string_view front, bool anyOffset);
 
-// The ranking and verdict as `detect` prints them.
-std::string Report(const quorvex::Detection& detection, const std::string& file, bool anyOffset);
-
-// The key a file is to be run with: the one named, or the game detection is sure of.
-// `refusal` tells, when there is no key, why; `warning`, when the named game looks wrong
-// for a file to be deciphered.
+// The key a file is to be run with, judged by its front: the one named, or the game
+// detection is sure of. A file already in the state the run would bring it to is to be
+// skipped when run in place without --force.
 struct KeyChoice {
     std::optional<quorvex::CipherKey> key;
-    std::string refusal;
-    bool readFailed = false;
-    std::string warning;
+    bool skip = false;
+    std::string refusal;               // why there is no key, or why the file is skipped
+    std::vector<std::string> messages; // warnings, and the game --game auto chose
 };
-KeyChoice ChooseKey(const Options& options, const std::string& path, bool standardInput = false);
+// `name` is the file's, or the words for standard input when `standard`.
+KeyChoice ChooseKey(const Options& options, std::string_view front, const std::string& name,
+                    bool standard = false);
+// Whether ChooseKey needs the front of the file.
+bool JudgesFront(const Options& options);
+
+// Walks ----------------------------------------------------------------------------------
+
+// A folder the user named, or one found below it by a walk; a walk reaches a folder one
+// part at a time, never through a symbolic link.
+struct Place {
+    std::shared_ptr<const Place> parent; // none for a folder the user named
+    std::string name;                    // as named, or one part below the parent
+    std::size_t depth = 0;
+
+    static std::shared_ptr<const Place> Named(std::string path);
+    static std::shared_ptr<const Place> Below(std::shared_ptr<const Place> parent,
+                                              std::string name);
+    std::string Path() const;
+};
+using PlacePtr = std::shared_ptr<const Place>;
+
+// Opens the folder of a place, keeping the chain of folders it opened last (to a limit,
+// so that no tree is too deep for the process's descriptors) for the next place, which
+// is usually close by.
+class FolderOpener {
+public:
+    // `held` as FoldersHeld gives it.
+    FolderOpener(bool make, std::size_t held) : m_make(make), m_held(held) {}
+    // The folder, or none: then `error` says why, and `where` names the part that failed.
+    const quorvex::Folder* Open(const PlacePtr& place, quorvex::SystemError& error,
+                                std::string& where);
+
+private:
+    bool m_make;
+    std::size_t m_held;
+    std::vector<std::pair<PlacePtr, quorvex::Folder>> m_chain; // a place's, then its child's...
+};
+// How many folders each of `openers` may keep open, and how many workers a batch can
+// have, within the files the process may have open.
+std::size_t FoldersHeld(std::size_t openers);
+std::size_t WorkersAllowed();
+
+// One file of a batch: the input and where its output goes.
+struct Job {
+    PlacePtr from;        // the input's folder; none for a file read as the user named it
+    std::string name;     // of the input in `from`, and of the output in `to`
+    PlacePtr to;          // the output's folder; `from` itself in place
+    std::string argument; // the input as the user named it, when they did
+
+    std::string Source() const;
+    std::string Target() const;
+};
+
+// What the arguments name: the files to run, what was skipped or could not be read on the
+// way, and, when the run must not start at all, why.
+struct Plan {
+    std::vector<Job> jobs;
+    std::vector<std::string> skipped; // messages, each counted as a skipped file
+    std::vector<std::string> failed;  // messages, each counted as a failed file
+    std::string refusal;
+};
+// `output` is false for detect, which writes no files.
+Plan MakePlan(const Options& options, bool output);
+
+// Runs ------------------------------------------------------------------------------------
+
+enum class Outcome { Done, Skipped, NoKey, Failed, Interrupted };
+
+// What one file's run came to, with what the user is to be told of it.
+struct FileRun {
+    Outcome outcome = Outcome::Failed;
+    std::vector<std::string> messages;
+    std::uint64_t bytes = 0;
+    std::uint64_t lossyBytes = 0; // of a completed run, and the first line that holds one
+    std::uint64_t firstLossyLine = 0;
+};
+
+// Where a result goes and how: into a hidden file beside `name` in `folder`, which takes
+// the name once it is complete.
+struct Destination {
+    const quorvex::Folder* folder = nullptr;
+    std::string name;
+    std::string shown;
+    bool inPlace = false; // the output replaces the input
+    bool noClobber = false;
+    bool durable = false; // flushed to the disk before and after the rename
+    bool refuseLossy = false;
+    std::string backup; // the name the replaced file keeps, if any
+};
+struct Source {
+    quorvex::File* file = nullptr;
+    std::string_view front; // read from it already
+    quorvex::FileIdentity identity;
+    std::string shown;
+};
+FileRun WriteResult(Source& source, const Destination& destination, quorvex::CipherMode mode,
+                    quorvex::CipherKey key, std::atomic<std::uint64_t>* progress,
+                    const std::atomic<bool>* stop);
 
 // Many files: into a folder, or in place. The exit status.
 int RunMany(const Options& options);
-
-// What one file's run into a hidden file beside `target`, renamed over it at the end,
-// came to. `permissionsFrom` names the file whose permission bits the result takes.
-struct Replacement {
-    std::string failure; // the whole message, or empty
-    std::uint64_t bytes = 0;
-    std::uint64_t lossyBytes = 0;
-    std::uint64_t firstLossyLine = 0;
-};
-struct ReplaceRequest {
-    std::string source;
-    std::string target;
-    quorvex::CipherMode mode = quorvex::kEncrypt;
-    quorvex::CipherKey key = 0;
-    bool durable = false; // flushed to the disk before and after the rename
-    bool keepTargetPermissions = false;
-    bool noClobber = false;
-    std::optional<std::string> backup;
-};
-Replacement ReplaceFile(const ReplaceRequest& request, std::atomic<std::uint64_t>* progress);
-
-std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, const std::string& file);
-
 int Edit(const Options& options);
 
 } // namespace tool

@@ -4,7 +4,7 @@
 QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$QUORVEX_ROOT/build}
 
-BUILD_PACKAGES=(cmake g++ make libcli11-dev qt6-base-dev librsvg2-bin)
+BUILD_PACKAGES=(cmake g++ make libcli11-dev libacl1-dev qt6-base-dev librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils
                desktop-file-utils appstream dpkg-dev)
 # The Windows programs: the cross compiler, GoogleTest's sources for it, and Wine to run

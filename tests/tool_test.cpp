@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -36,7 +37,7 @@ std::string Encrypted(const std::string& text, int game) {
 }
 
 // What a case puts in its folder beside in.txt and enc.txt: files with their bytes, or
-// "@dir MODE", "@mode MODE", "@symlink TO" and "@hardlink TO".
+// "@dir MODE", "@mode MODE", "@symlink TO", "@hardlink TO" and "@fifo".
 void Prepare(const fs::path& dir, const Names& names) {
     for (const auto& [name, what] : names) {
         const fs::path path = dir / U8(name);
@@ -50,6 +51,10 @@ void Prepare(const fs::path& dir, const Names& names) {
             fs::create_symlink(arg, path);
         else if (what.starts_with("@hardlink "))
             fs::create_hard_link(dir / arg, path);
+#ifndef _WIN32
+        else if (what == "@fifo")
+            ::mkfifo(path.c_str(), 0644);
+#endif
         else if (!what.starts_with("@"))
             WriteFile(path, what);
     }
@@ -79,7 +84,12 @@ void RunCases(const std::vector<Case>& cases) {
         Prepare(dir.Path(), c.prepare);
         fs::path tool = QUORVEX_CLI;
         std::vector<std::string> args = c.args;
-        if (!args.empty() && args[0] == "!sh") { // the tool under a shell line; "$0" names it
+        // The tool under a shell line, in which "$0" names it; "!root" lines need root.
+        if (!args.empty() && (args[0] == "!sh" || args[0] == "!root")) {
+#ifndef _WIN32
+            if (args[0] == "!root" && ::geteuid() != 0)
+                continue;
+#endif
             tool = "/bin/sh";
             args = {"-c", args[1], QUORVEX_CLI};
         }
@@ -144,19 +154,27 @@ TEST(Tool, UsageErrorsTouchNothing) {
         {{"encrypt", "-g", "4", "in.txt", "out.txt"}, 2, "unknown game '4'"},
         {{"encrypt", "-g", "0", "in.txt"}, 2, "INPUT and OUTPUT are needed, or --output-dir or --in-place for one input"},
         {{"encrypt", "--offset", "95", "in.txt", "out.txt"}, 2, "--offset"},
+        {{"encrypt", "--offset", "0x10", "in.txt", "out.txt"}, 2, "'0x10' is not a whole number from 0 to 94"},
+        {{"encrypt", "-g", "0", "-j", "abc", "-o", "out", "in.txt"}, 2, "--jobs: 'abc' is not a whole number from 1 to 1024"},
         {{"encrypt", "--offset", "5", "-g", "0", "in.txt", "out.txt"}, 2, "excludes"},
         {{"encrypt", "-g", "auto", "in.txt", "out.txt"}, 2, "--game auto is for decrypt and edit"},
-        {{"decrypt", "-g", "auto", "-", "out.txt"}, 2, "standard input cannot be read twice", {}, {}, "enc.txt"},
+        {{"edit", "-g", "auto", "-"}, 2, "edit needs a FILE"},
         {{"encrypt", "-g", "0", "-r", "in.txt", "out.txt"}, 2, "-r goes with"},
         {{"encrypt", "-g", "0", "-j", "2", "in.txt", "out.txt"}, 2, "-j goes with"},
         {{"encrypt", "-g", "0", "--backup", "in.txt", "out.txt"}, 2, "--in-place"},
+        {{"encrypt", "-g", "0", "-i", "--backup=", "in.txt", "enc.txt"}, 2, "--backup= needs a SUFFIX"},
         {{"encrypt", "-g", "0", "-i", "-o", "out", "in.txt"}, 2, "excludes"},
         {{"encrypt", "-g", "0", "-i", "-n", "in.txt"}, 2, "-n does not go with --in-place"},
         {{"encrypt", "-g", "0", "-o", "out", "-"}, 2, "standard input cannot"},
+        {{"detect", "-", "enc.txt"}, 2, "standard input goes with no other FILE"},
         {{"encrypt", "-g", "0", "-o", "out", "in.txt", "sub/in.txt"}, 2, "would both be written", {{"sub/in.txt", "x"}}},
         {{"encrypt", "-g", "1", "-i", "in.txt", "./in.txt"}, 2, "are the same file"},
+        {{"encrypt", "-g", "1", "-o", ".", "in.txt"}, 2, "'./in.txt' would be both an input and an output"},
+        {{"encrypt", "-g", "0", "-r", "-o", "d/s", "d"}, 2, "cannot write into 'd/s', which is inside the input folder 'd'",
+         {{"d/a.txt", kText}, {"d/s/b.txt", kText}}, {{"d/s/b.txt", kText}, {"d/s/s", {}}}},
         {{"edit", "-g", "0", "in.txt", "enc.txt"}, 2, "edit takes one FILE"},
         {{"--help"}, 0, "stdout:encrypt"},
+        {{"encrypt", "--help"}, 0, "stdout:--backup[=SUFFIX]"},
         {{"--version"}, 0, "stdout:quorvex-cli 1.0.0.1"},
     });
 }
@@ -182,19 +200,27 @@ TEST(Tool, OneFileEveryWayItCanGo) {
         {{"encrypt", "-q", "-g", "1", "lossy.txt", "out.txt"}, 0, "", {{"lossy.txt", kLossy}}},
         {{"encrypt", "-g", "0", "in put ä.txt", "out put ö.txt"}, 0, "", {{"in put ä.txt", "x\n"}},
          {{"out put ö.txt", Encrypted("x\n", 0)}}},
-        {{"encrypt", "-g", "0", "missing.txt", "out.txt"}, 1, "cannot open 'missing.txt'", {}, {{"out.txt", {}}}},
-        {{"encrypt", "-g", "0", "", "out.txt"}, 1, "cannot open ''", {}, {{"out.txt", {}}}},
-        {{"encrypt", "-g", "0", "folder", "out.txt"}, 1, "cannot open 'folder'", {{"folder", "@dir"}},
+        {{"encrypt", "-g", "1", "enc.txt", "out.txt"}, 0, "warning: 'enc.txt' already looks enciphered for Velmire", {},
+         {{"out.txt", Encrypted(kEnciphered, 1)}}},
+        {{"decrypt", "-g", "1", "in.txt", "out.txt"}, 0, "warning: 'in.txt' reads as plain text: it does not look enciphered"},
+        {{"encrypt", "-g", "0", "missing.txt", "out.txt"}, 1, "cannot read input 'missing.txt'", {}, {{"out.txt", {}}}},
+        {{"encrypt", "-g", "0", "", "out.txt"}, 1, "cannot read input ''", {}, {{"out.txt", {}}}},
+        {{"encrypt", "-g", "0", "folder", "out.txt"}, 1, "cannot read input 'folder'", {{"folder", "@dir"}},
          {{"out.txt", {}}}},
-        {{"encrypt", "-g", "0", "in.txt", "none/out.txt"}, 1, "cannot open 'none/out.txt'"},
+        {{"encrypt", "-g", "0", "in.txt", "folder"}, 1, "cannot write output 'folder': is a folder (use -o FOLDER)", {{"folder", "@dir"}}},
+        {{"encrypt", "-g", "0", "in.txt", "none/x/out.txt"}, 1, "cannot write output 'none/x/out.txt': "},
         {{"encrypt", "-g", "0", "in.txt", "./in.txt"}, 1, "input and output are the same file"},
         {{"encrypt", "-g", "0", "in.txt", "hard.txt"}, 1, "input and output are the same file",
          {{"hard.txt", "@hardlink in.txt"}}},
-        {{"encrypt", "-n", "-g", "0", "in.txt", "out.txt"}, 1, "will not overwrite 'out.txt'",
-         {{"out.txt", "keep"}}, {{"out.txt", "keep"}}},
+        // An OUTPUT that holds something is overwritten only when the user says so.
+        {{"decrypt", "-g", "1", "enc.txt", "in.txt"}, 1, "'in.txt' exists: -f overwrites it; -o FOLDER or -i run several files"},
+        {{"decrypt", "-f", "-g", "1", "enc.txt", "in.txt"}, 0, "", {}, {{"in.txt", kPlain}}},
+        {{"encrypt", "-n", "-g", "0", "in.txt", "out.txt"}, 0, "", {{"out.txt", "keep"}}, {{"out.txt", "keep"}}},
         {{"decrypt", "-g", "0", "enc.txt", "out.txt"}, 0, "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm"},
-        {{"decrypt", "-g", "auto", "enc.txt", "out.txt"}, 0, "", {}, {{"out.txt", kPlain}}},
+        {{"decrypt", "-g", "auto", "enc.txt", "out.txt"}, 0, "=quorvex-cli: enc.txt: Velmire\n", {}, {{"out.txt", kPlain}}},
+        {{"decrypt", "-q", "-g", "auto", "-", "out.txt"}, 0, "", {}, {{"out.txt", kPlain}}, "enc.txt"},
         {{"decrypt", "-g", "auto", "in.txt", "out.txt"}, 3, "reads as text as it is", {}, {{"out.txt", {}}}},
+        {{"decrypt", "-g", "auto", "empty.txt", "out.txt"}, 0, "", {{"empty.txt", ""}}, {{"out.txt", ""}}},
         {{"detect", "enc.txt"}, 0, "stdout=Velmire     100.0\nOstrand      23.3\nTarnholm     17.5\nCarrowmere   13.6\n"},
         {{"detect", "yes.txt"}, 0, "stdout:uncertain: Velmire comes close to Ostrand\n", {{"yes.txt", Encrypted("yes\n", 2)}}},
         {{"detect", "-"}, 0, "stdout:Velmire ", {}, {}, "enc.txt"},
@@ -202,24 +228,36 @@ TEST(Tool, OneFileEveryWayItCanGo) {
         {{"detect", "o50.txt"}, 3, "stdout:no game gives plausible text", {{"o50.txt", kOffset50}}},
         {{"detect", "in.txt"}, 3, "stdout:'in.txt' reads as text as it is"},
         {{"detect", "empty.txt"}, 3, "stdout:'empty.txt' is empty", {{"empty.txt", ""}}},
-        {{"detect", "missing.txt"}, 1, "cannot open 'missing.txt'"},
+        {{"detect", "enc.txt", "in.txt", "empty.txt", "o50.txt"}, 3,
+         "stdout=enc.txt: Velmire\nin.txt: not enciphered\nempty.txt: empty\no50.txt: no game gives plausible text\n",
+         {{"empty.txt", ""}, {"o50.txt", kOffset50}}},
+        {{"detect", "-r", "d"}, 0, "stdout=d/x.txt: Velmire\nd/y/z.txt: Ostrand\n", {{"d/x.txt", kEnciphered}, {"d/y/z.txt", Encrypted(kText, 2)}}},
+        {{"detect", "missing.txt"}, 1, "cannot read 'missing.txt'"},
 #ifdef _WIN32
         {{"encrypt", "-g", "0", "\xE6\x97\xA5\xF0\x9F\x98\x80.txt", "o\xF0\x9F\x98\x80.txt"}, 0, "",
          {{"\xE6\x97\xA5\xF0\x9F\x98\x80.txt", kText}}, {{"o\xF0\x9F\x98\x80.txt", Encrypted(kText, 0)}}},
         {{"encrypt", "-g", "0", "in.txt", "IN.TXT"}, 1, "input and output are the same file"},
         // cmd, which reads the file into standard input, keeps others from writing to it.
-        {{"encrypt", "-g", "0", "-", "in.txt"}, 1, "cannot open 'in.txt'", {}, {}, "in.txt"},
+        {{"encrypt", "-f", "-g", "0", "-", "in.txt"}, 1, "cannot write output 'in.txt'", {}, {}, "in.txt"},
 #else
         {{"encrypt", "-g", "0", "-", "in.txt"}, 1, "input and output are the same file", {}, {}, "in.txt"},
         {{"encrypt", "-g", "0", "in.txt", "out\nput.txt"}, 0, "", {}, {{"out\nput.txt", Encrypted(kText, 0)}}},
         {{"encrypt", "-g", "0", "in.txt", "link.txt"}, 1, "input and output are the same file",
          {{"link.txt", "@symlink in.txt"}}},
-        {{"encrypt", "-g", "0", "in.txt", "/dev/full"}, 1, "cannot write '/dev/full': No space"},
+        {{"encrypt", "-g", "0", "in.txt", "/dev/full"}, 1, "cannot write output '/dev/full': No space"},
+        {{"decrypt", "-g", "1", "enc.txt", "/dev/null"}, 0, ""},
+        // Names reach the terminal escaped, as a shell would read them back.
+        {{"encrypt", "-g", "0", "n\x1b[2J'\xff\n\xC3\xA4", "out.txt"}, 1, "cannot read input 'n'$'\\033''[2J'\\'''$'\\377\\n''\xC3\xA4': "},
+        // A pipe or FIFO named by a path is read once, judged and run from the same bytes.
+        {{"!sh", "cat enc.txt | \"$0\" decrypt -g 1 /dev/stdin out.txt"}, 0, "", {}, {{"out.txt", kPlain}}},
+        {{"!sh", "cat enc.txt > fifo & \"$0\" decrypt -g auto fifo out.txt"}, 0, "fifo: Velmire", {{"fifo", "@fifo"}}, {{"out.txt", kPlain}}},
+        {{"!sh", R"(echo y | script -qec "'$0' decrypt -g 1 enc.txt in.txt" /dev/null)"}, 0, "stdout:overwrite 'in.txt'? [y/N]", {}, {{"in.txt", kPlain}}},
+        {{"!sh", "\"$0\" detect enc.txt > /dev/full"}, 1, "write error: No space left on device"},
         // As nobody, whom modes bind (Wine run by root writes a read-only file all the same).
-        {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'out.txt'",
+        {{"encrypt", "-f", "-g", "0", "in.txt", "out.txt"}, 1, "cannot write output 'out.txt'",
          {{"out.txt", "keep"}, {"out.txt", "@mode 0444"}}, {{"out.txt", "keep"}}, {}, true},
         {{"!sh", "(cat enc.txt; sleep 0.2; cat enc.txt) | \"$0\" detect -"}, 0, "stdout:Velmire "},
-        {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot open 'in.txt': Permission denied",
+        {{"encrypt", "-g", "0", "in.txt", "out.txt"}, 1, "cannot read input 'in.txt': Permission denied",
          {{"in.txt", "@mode 0"}}, {{"out.txt", {}}}, {}, true},
         {{"encrypt", "-g", "0", "in.txt", "ro/out.txt"}, 1, "Permission denied", {{"ro", "@dir 0555"}},
          {{"ro/out.txt", {}}}, {}, true},
@@ -227,50 +265,114 @@ TEST(Tool, OneFileEveryWayItCanGo) {
     });
 }
 
+#ifndef _WIN32
+std::string DeepPath(int depth) {
+    std::string path;
+    for (int i = 0; i < depth; ++i)
+        path += "d/";
+    return path;
+}
+#endif
+
 TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
     const std::string b = std::string(170, 'b') + "\n"; // 358 bytes in all, one short of "0.4 KiB"
     const Names tree = {{"game/a.txt", kText}, {"game/sub/b.txt", b}, {"game/.c.txt.1234.quorvex-part", "x"}};
+    const std::string longName = std::string(246, 'n') + ".txt"; // with the hidden file's tag, over 255
+    std::string kBig; // read in several blocks, each slowed down
+    while (kBig.size() < (1u << 20))
+        kBig += kText;
     RunCases({
         {{"encrypt", "-g", "1", "-r", "-j", "2", "-o", "out", "game"}, 0, "=quorvex-cli: 2 files done, 0 failed, 0.3 KiB\n", tree,
          {{"out/a.txt", kEnciphered}, {"out/sub/b.txt", Encrypted(b, 1)}, {"out/.c.txt.1234.quorvex-part", {}}}},
         {{"decrypt", "-g", "0", "-o", "out", "missing.txt", "enc.txt", "game"}, 1,
-         "\nquorvex-cli: warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm\n"
-         "quorvex-cli: cannot open 'game': it is a folder (-r runs every file in it)\n"
+         "quorvex-cli: warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm\n"
          "quorvex-cli: 1 file done, 2 failed, 0.2 KiB\n", tree,
          {{"out/enc.txt", TranscodeText(kEnciphered, quorvex::kDecrypt, 0)}, {"out/missing.txt", {}}}},
-        {{"encrypt", "-g", "1", "-o", ".", "in.txt"}, 1, "input and output are the same file"},
-        {{"encrypt", "-n", "-g", "1", "-o", "out", "in.txt", "enc.txt"}, 1, "will not overwrite",
-         {{"out/in.txt", "keep"}}, {{"out/in.txt", "keep"}, {"out/enc.txt", Encrypted(kEnciphered, 1)}}},
+        {{"encrypt", "-g", "1", "-o", "out", "game"}, 1, "cannot read 'game': is a folder (use -r)", tree},
+        {{"decrypt", "-g", "auto", "-o", "out", "empty.txt", "enc.txt"}, 0, "enc.txt: Velmire", {{"empty.txt", ""}},
+         {{"out/empty.txt", ""}, {"out/enc.txt", kPlain}}},
+        {{"encrypt", "-n", "-g", "1", "-o", "out", "in.txt", "lossy.txt"}, 0, "=quorvex-cli: 1 file done, 1 skipped, 0 failed, 0.2 KiB\n",
+         {{"out/in.txt", "keep"}, {"lossy.txt", kText}}, {{"out/in.txt", "keep"}, {"out/lossy.txt", kEnciphered}}},
         {{"encrypt", "-g", "1", "-i", "--backup", "in.txt"}, 0, "1 file done", {},
          {{"in.txt", kEnciphered}, {"in.txt~", kText}}},
+        {{"encrypt", "-g", "1", "-i", "--", "--backup"}, 0, "1 file done", {{"--backup", kText}},
+         {{"--backup", kEnciphered}, {"--backup~", {}}}},
         {{"decrypt", "-g", "auto", "-i", "--backup=.old", "enc.txt", "in.txt"}, 3, "no game is clearly right", {},
          {{"enc.txt", kPlain}, {"enc.txt.old", kEnciphered}}},
-#ifndef _WIN32
+        // In place, a file already run is skipped unless forced, and so is one that would lose bytes.
+        {{"encrypt", "-g", "1", "-i", "enc.txt", "in.txt"}, 0, "'enc.txt' already looks enciphered for Velmire; skipped", {},
+         {{"in.txt", kEnciphered}}},
+        {{"encrypt", "-f", "-g", "1", "-i", "enc.txt"}, 0, "1 file done", {}, {{"enc.txt", Encrypted(kEnciphered, 1)}}},
+        {{"encrypt", "-g", "1", "-i", "lossy.txt"}, 1, "will not replace 'lossy.txt': 5 bytes would not decipher back",
+         {{"lossy.txt", kLossy}}, {{"lossy.txt", kLossy}}},
+        {{"encrypt", "-g", "1", "-i", "--backup", "lossy.txt"}, 0, "1 file done", {{"lossy.txt", kLossy}},
+         {{"lossy.txt", Encrypted(kLossy, 1)}, {"lossy.txt~", kLossy}}},
+        // Backups and the hidden files of stopped runs are never inputs of a walk.
+        {{"decrypt", "-g", "1", "-r", "-i", "--backup=.old", "d"}, 0, "1 file done",
+         {{"d/a.txt", kEnciphered}, {"d/a.txt~", kEnciphered}, {"d/b.old", kEnciphered}},
+         {{"d/a.txt", kPlain}, {"d/a.txt.old", kEnciphered}, {"d/a.txt~", kEnciphered}, {"d/b.old", kEnciphered}}},
+        {{"encrypt", "-g", "1", "-i", longName}, 0, "1 file done", {{longName, kText}}, {{longName, kEnciphered}}},
+        {{"encrypt", "-g", "1", "-o", "out", longName}, 0, "1 file done", {{longName, kText}, {"out/" + longName, "old"}},
+         {{"out/" + longName, kEnciphered}}},
+#ifdef _WIN32
+        {{"encrypt", "-g", "1", "-i", "in.txt"}, 0, "1 file done", {{"in.txt", "@mode 0444"}}, {{"in.txt", "@mode 0444"}}},
+#else
         {{"encrypt", "-g", "1", "-i", "link.txt"}, 0, "1 file done", {{"in.txt", "@mode 0640"}, {"link.txt", "@symlink in.txt"}},
          {{"link.txt", kEnciphered}, {"in.txt", "@mode 0640"}}},
+        // A walk follows no link, to a file or a folder, and leaves no folder it was given.
+        {{"encrypt", "-g", "1", "-r", "-i", "shared"}, 0, "'shared/sub/evil.txt': symbolic link, skipped",
+         {{"shared/a.txt", kText}, {"victim.txt", kText}, {"shared/sub/evil.txt", "@symlink ../../victim.txt"},
+          {"shared/twin.txt", "@symlink a.txt"}, {"shared/up", "@symlink .."}},
+         {{"shared/a.txt", kEnciphered}, {"victim.txt", kText}}},
+        {{"encrypt", "-g", "1", "-r", "-o", "out", "shared"}, 0, "=quorvex-cli: 'shared/sub/evil.txt': symbolic link, skipped\n"
+         "quorvex-cli: 1 file done, 1 skipped, 0 failed, 0.2 KiB\n", {{"shared/a.txt", kText}, {"shared/sub/evil.txt", "@symlink ../../in.txt"}},
+         {{"out/a.txt", kEnciphered}, {"out/sub/evil.txt", {}}}},
+        {{"!sh", "ulimit -n 16; exec \"$0\" encrypt -g 1 -r -o out deep"}, 0, "1 file done", {{"deep/" + DeepPath(200) + "x.txt", kText}},
+         {{"out/" + DeepPath(200) + "x.txt", kEnciphered}}},
+        {{"encrypt", "-g", "1", "-i", "fifo", "/dev/null", "/dev/stdin", "in.txt"}, 1, "cannot replace 'fifo': not a regular file",
+         {{"fifo", "@fifo"}}, {{"in.txt", kEnciphered}}},
+        {{"!root", "chown 65534:65534 in.txt && chmod 2640 in.txt && setfacl -m u:65534:r in.txt && setfattr -n user.note -v kept in.txt && "
+                   "\"$0\" encrypt -q -g 1 -i in.txt && stat -c '%u %g %a' in.txt && getfacl -cn in.txt | grep 65534 && "
+                   "getfattr --only-values -n user.note in.txt"}, 0, "stdout=65534 65534 2640\nuser:65534:r--\nkept", {}, {{"in.txt", kEnciphered}}},
+        // As nobody: another's set-user-ID file loses the bit; an output is no more open than its input.
+        {{"encrypt", "-q", "-g", "1", "-i", "in.txt"}, 0, "", {{"in.txt", "@mode 04755"}}, {{"in.txt", "@mode 0755"}}, {}, true},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "lossy.txt"}, 0, "2 files done",
+         {{"in.txt", "@mode 0600"}, {"lossy.txt", kText}, {"out/lossy.txt", "old"}, {"out/lossy.txt", "@mode 0604"}},
+         {{"out/in.txt", "@mode 0600"}, {"out/lossy.txt", "@mode 0604"}}},
+        {{"encrypt", "-g", "1", "-r", "-o", "out", "game"}, 1, "cannot read folder 'game/locked': Permission denied",
+         {{"game/a.txt", kText}, {"game/locked/b.txt", kText}, {"game/locked", "@dir 0"}}, {{"out/a.txt", kEnciphered}}, {}, true},
+        // Interrupted, a batch says how far it got, and leaves no half-written file.
+        {{"!sh", "timeout --preserve-status -s INT 0.3 \"$0\" encrypt -g 1 -j 1 -o out big.txt in.txt"}, 130,
+         "interrupted: 0 of 2 files done", {{"big.txt", kBig}}, {{"out/big.txt", {}}}, {}, false, "slowread"},
+        {{"!sh", "timeout --preserve-status -s TERM 0.3 \"$0\" encrypt -g 1 -i big.txt"}, 143,
+         "interrupted: 0 of 1 file done", {{"big.txt", kBig}}, {{"big.txt", kBig}}, {}, false, "slowread"},
         // A disk that fills: the file size limit fails the write (with its signal ignored).
-        {{"!sh", "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 -o out big.txt"}, 1, "cannot write",
+        {{"!sh", "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 -o out big.txt"}, 1, "cannot write output 'out/big.txt'",
          {{"big.txt", std::string(65536, 'x')}}, {{"big.txt", std::string(65536, 'x')}, {"out/big.txt", {}}}},
-        {{"!sh", "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 -i big.txt"}, 1, "cannot write",
+        {{"!sh", "trap '' XFSZ; ulimit -f 16; exec \"$0\" encrypt -g 1 -i big.txt"}, 1, "cannot replace 'big.txt'",
          {{"big.txt", std::string(65536, 'x')}}, {{"big.txt", std::string(65536, 'x')}}},
-        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"}, 1, "cannot open 'locked.txt': Permission denied",
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "locked.txt"}, 1, "cannot read input 'locked.txt': Permission denied",
          {{"locked.txt", "x"}, {"locked.txt", "@mode 0"}}, {{"out/in.txt", kEnciphered}}, {}, true},
-        {{"encrypt", "-g", "1", "-o", "ro", "in.txt"}, 1, "cannot write", {{"ro", "@dir 0555"}}, {{"ro/in.txt", {}}}, {}, true},
+        {{"encrypt", "-g", "1", "-o", "ro", "in.txt"}, 1, "cannot write output 'ro/in.txt'", {{"ro", "@dir 0555"}}, {{"ro/in.txt", {}}}, {}, true},
         // What the system seldom refuses: a file without a name, linking or renaming it, ...
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 0, "1 file done", {}, {{"in.txt", kEnciphered}}, {}, false, "tmpfile"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "tmpfile,rename"},
-        {{"encrypt", "-g", "1", "-o", "out", "in.txt"}, 1, "cannot write 'out/in.txt'", {}, {}, {}, false, "linkat"},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt"}, 1, "cannot write output 'out/in.txt'", {}, {}, {}, false, "linkat"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "fchmod"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "fsync"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "cannot flush the folder of '", {}, {{"in.txt", kEnciphered}}, {}, false, "folder"},
-        {{"encrypt", "-g", "1", "-o", "out", "in.txt"}, 1, "cannot write 'out/in.txt': Input/output error", {}, {{"out/in.txt", {}}}, {}, false, "close"},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt"}, 1, "cannot write output 'out/in.txt': Input/output error", {}, {{"out/in.txt", {}}}, {}, false, "close"},
         {{"encrypt", "-g", "1", "-i", "in.txt"}, 1, "in.txt': Input/output error", {}, {}, {}, false, "close"},
-        // edit asks on a terminal, here one that script(1) makes, whether to write lossy text.
+        // edit asks on a terminal, here one that script(1) makes, whether to write lossy text;
+        // whatever keeps the edit from being written, it is kept.
         {{"!sh", R"(echo y | VISUAL="printf 'gr\303\274\n' >>" TMPDIR=. script -qec "'$0' edit -g 1 enc.txt" /dev/null)"}, 0,
          "stdout:anyway? [y/N]", {}, {{"enc.txt", Encrypted(kPlain + "gr\xC3\xBC\n", 1)}}},
         {{"!sh", R"(echo n | VISUAL="printf 'gr\303\274\n' >>" TMPDIR=. script -qec "'$0' edit -g 1 enc.txt" /dev/null)"}, 1,
-         "stdout:nothing written; 'enc.txt' is unchanged"},
-        {{"!sh", "TMPDIR=none \"$0\" edit -g 1 enc.txt"}, 1, "cannot make a private folder"},
+         "stdout:nothing written; 'enc.txt' is unchanged; the edited text stays in './quorvex-"},
+        {{"!sh", "VISUAL='echo added >>' TMPDIR=. \"$0\" edit -g 1 enc.txt"}, 1, "the edited text stays in './quorvex-", {}, {}, {}, false, "rename"},
+        {{"!sh", "VISUAL='echo added >>' TMPDIR=. \"$0\" edit -g 1 .as-deciphered"}, 0, "", {{".as-deciphered", kEnciphered}},
+         {{".as-deciphered", Encrypted(kPlain + "added\r\n", 1)}}},
+        {{"!sh", "TMPDIR=none \"$0\" edit -g 1 enc.txt"}, 1, "cannot make a private folder in 'none': No such file or directory"},
 #endif
     });
 }
@@ -295,7 +397,8 @@ TEST(Tool, EditsThroughTheUsersEditor) {
 #else
     const std::string lossy = "printf 'gr\\303\\274\\n' >> \"$1\"";
     const Edit edits[] = {
-        {"echo added >>", "auto", 0, "", changed},
+        {"test $(stat -c %a \"$1\") = 600 && echo added >>", "auto", 0, "enc.txt: Velmire",
+         changed},
         {"true", "0", 0,
          "warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm\n"
          "quorvex-cli: no changes; 'enc.txt' is left as it was",
@@ -307,7 +410,13 @@ TEST(Tool, EditsThroughTheUsersEditor) {
          "warning: lines 4, 5, 6, 7, 8, 9, 10, 11, 12, 13 and 2 more hold bytes", kEnciphered},
         {"kill -TERM $PPID; sleep 1 #", "auto", -1, "", kEnciphered},
         {"kill -KILL $$ #", "auto", 1, "the editor did not finish", kEnciphered},
-        {"rm enc.txt; mkdir enc.txt; echo added >>", "auto", 1, "; 'enc.txt' is unchanged", {}},
+        {"rm enc.txt; mkdir enc.txt; echo added >>",
+         "auto",
+         1,
+         "changed since it was deciphered",
+         {}},
+        {"printf x >> enc.txt; echo added >>", "auto", 1, "changed since it was deciphered",
+         kEnciphered + "x"},
         {"", "auto", 0, "", changed, {"editor", "vi!"}},
         {"", "auto", 0, "", changed, {"vi"}}};
 #endif

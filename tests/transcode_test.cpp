@@ -1,5 +1,5 @@
-// A run on real files: what the user is told, in order, and what is left on disk; and
-// which game a file belongs to.
+// A run on real files: what the user is told, in order, and what is left on disk; how a
+// folder opens what lies in it; and which game a file belongs to.
 
 #include "quorvex/detect.h"
 #include "quorvex/transcode.h"
@@ -8,6 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <random>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace quorvex {
 namespace {
@@ -130,6 +134,53 @@ TEST(Detect, NamesTheKeyOrSaysWhyNot) {
     EXPECT_EQ(WholeLines("one\r\ntwo\nthr"), "one\r\ntwo\n");
     EXPECT_EQ(WholeLines(segment + segment + "tail"), segment + segment);
     EXPECT_EQ(WholeLines("short"), "short");
+}
+
+#ifndef _WIN32
+// Whatever is swapped in for a file or folder while a batch runs, nothing is opened
+// through a link and no FIFO is waited on.
+TEST(Folder, OpensNothingThroughALinkAndWaitsOnNoFifo) {
+    ScratchFolder dir;
+    WriteFile(dir / "file", "x");
+    fs::create_directory(dir / "folder");
+    fs::create_symlink("file", dir / "link");
+    fs::create_symlink("folder", dir / "folder link");
+    ::mkfifo((dir / "fifo").c_str(), 0644);
+    SystemError error = 0;
+    const Folder top = Folder::Open(dir.Path().string(), false, error);
+    const struct {
+        std::string name;
+        SystemError asFile, asFolder; // 0: it opens
+    } cases[] = {{"file", 0, ENOTDIR},
+                 {"link", kIsLink, kIsLink},
+                 {"folder", kNotRegularFile, 0},
+                 {"folder link", kIsLink, kIsLink},
+                 {"fifo", kNotRegularFile, ENOTDIR},
+                 {"missing", ENOENT, ENOENT}};
+    for (const auto& c : cases) {
+        error = 0;
+        EXPECT_EQ(top.OpenRegular(c.name, error).IsOpen(), c.asFile == 0) << c.name;
+        EXPECT_EQ(error, c.asFile) << c.name;
+        error = 0;
+        EXPECT_EQ(top.Child(c.name, false, error).IsOpen(), c.asFolder == 0) << c.name;
+        EXPECT_EQ(error, c.asFolder) << c.name;
+    }
+}
+#endif
+
+// A hidden name fits in a folder entry whatever the name, and cuts no character in two.
+TEST(Folder, HiddenNamesFitAndKeepWholeCharacters) {
+    for (std::size_t length = 0; length < 300; ++length) {
+        std::string name;
+        while (name.size() < length)
+            name += name.size() % 3 ? "Ã¤" : "x";
+        const std::string hidden = HiddenNameFor(name);
+        ASSERT_LE(hidden.size(), 255u);
+        const std::size_t kept = hidden.size() - 1 - 17 - std::string(PendingFile::kSuffix).size();
+        EXPECT_EQ(hidden.substr(1, kept), name.substr(0, kept));
+        EXPECT_NE(static_cast<unsigned char>(name[kept]) & 0xC0, 0x80) << length;
+        EXPECT_NE(hidden, HiddenNameFor(name));
+    }
 }
 
 } // namespace

@@ -1,22 +1,138 @@
 #include "quorvex/file.h"
 
+#include <acl/libacl.h>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+#include <memory>
 #include <string>
+#include <sys/acl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <unistd.h>
 #include <utility>
 
 namespace quorvex {
 
-std::string DescribeError(SystemError error) {
+namespace {
+
+FileIdentity IdentityOf(const struct stat& status) {
+    FileIdentity identity;
+    identity.volume = static_cast<std::uint64_t>(status.st_dev);
+    identity.index = static_cast<std::uint64_t>(status.st_ino);
+    identity.regular = S_ISREG(status.st_mode);
+    identity.size = static_cast<std::uint64_t>(status.st_size);
+    identity.modified =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
+    identity.permissions = status.st_mode & 07777;
+    return identity;
+}
+
+Folder::Kind KindOf(mode_t mode) {
+    return S_ISREG(mode)   ? Folder::Kind::Regular
+           : S_ISDIR(mode) ? Folder::Kind::Folder
+           : S_ISLNK(mode) ? Folder::Kind::Link
+                           : Folder::Kind::Other;
+}
+
+bool Failed(SystemError& error) {
+    error = errno;
+    return false;
+}
+
+// The set-user-ID and set-group-ID bits are kept only with the owner and group they
+// were given for, as cp does.
+mode_t KeepOwner(int to, const struct stat& old) {
+    struct stat mine {};
+    if (::fstat(to, &mine) == 0 && mine.st_uid == old.st_uid && mine.st_gid == old.st_gid)
+        return old.st_mode & 07777;
+    if (::fchown(to, old.st_uid, old.st_gid) == 0)
+        return old.st_mode & 07777;
+    [[maybe_unused]] const int group = ::fchown(to, static_cast<uid_t>(-1), old.st_gid);
+    return old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
+}
+
+// Only an access list that says more than the mode bits is copied.
+bool KeepAccessList(int from, int to, SystemError& error) {
+    const acl_t list = ::acl_get_fd(from);
+    if (list == nullptr)
+        return errno == ENOTSUP || Failed(error);
+    const bool copied = ::acl_equiv_mode(list, nullptr) == 0 || ::acl_set_fd(to, list) == 0;
+    if (!copied)
+        error = errno;
+    ::acl_free(list);
+    return copied;
+}
+
+// The user's own extended attributes, where the file systems take them.
+void KeepUserAttributes(int from, int to) {
+    const ssize_t size = ::flistxattr(from, nullptr, 0);
+    if (size <= 0)
+        return;
+    std::string names(static_cast<std::size_t>(size), '\0');
+    const ssize_t got = ::flistxattr(from, names.data(), names.size());
+    for (std::size_t at = 0; got > 0 && at < static_cast<std::size_t>(got);) {
+        const std::string name(names.c_str() + at);
+        at += name.size() + 1;
+        if (!name.starts_with("user."))
+            continue;
+        std::string value(static_cast<std::size_t>(
+                              std::max<ssize_t>(::fgetxattr(from, name.c_str(), nullptr, 0), 0)),
+                          '\0');
+        const ssize_t length = ::fgetxattr(from, name.c_str(), value.data(), value.size());
+        if (length >= 0)
+            ::fsetxattr(to, name.c_str(), value.data(), static_cast<std::size_t>(length), 0);
+    }
+}
+
+// Renames `from` to `to` in one step only while `to` is free; where the file system cannot,
+// a second name and the first one's removal do the same.
+bool Claim(int dir, const std::string& from, const std::string& to) {
+    if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(dir, from.c_str(), 0);
+    return true;
+}
+
+std::string SelfLink(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+} // namespace
+
+std::string SystemMessage(SystemError error) {
     return std::generic_category().message(error);
 }
 
+bool IsNoSuchFile(SystemError error) {
+    return error == ENOENT;
+}
+
+bool IsFileExists(SystemError error) {
+    return error == EEXIST;
+}
+
+bool IsOutOfHandles(SystemError error) {
+    return error == EMFILE || error == ENFILE;
+}
+
+bool IdentifyPath(const std::string& path, FileIdentity& identity, SystemError& error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return Failed(error);
+    identity = IdentityOf(status);
+    return true;
+}
+
 File File::OpenForReading(const std::string& path, SystemError& error) {
-    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC), true);
+    File file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY), true);
     if (!file.IsOpen()) {
         error = errno;
         return {};
@@ -29,51 +145,12 @@ File File::OpenForReading(const std::string& path, SystemError& error) {
     return file;
 }
 
-File File::OpenForWriting(const std::string& path, SystemError& error) {
-    File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666), true);
+File File::OpenForWriting(const std::string& path, unsigned permissions, SystemError& error) {
+    File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, permissions & 0777),
+              true);
     if (!file.IsOpen())
         error = errno;
     return file;
-}
-
-File File::CreateNew(const std::string& path, std::optional<unsigned> permissions,
-                     SystemError& error) {
-    File file(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, permissions ? 0600 : 0666),
-        true);
-    // The mode given to open passes through the umask; a copy must keep the original's.
-    if (!file.IsOpen() || (permissions && ::fchmod(file.m_handle, *permissions & 07777) != 0)) {
-        error = errno;
-        if (file.IsOpen())
-            ::unlink(path.c_str());
-        return {};
-    }
-    return file;
-}
-
-File File::CreateUnnamed(const std::string& folder, std::optional<unsigned> permissions,
-                         SystemError& error) {
-#ifdef O_TMPFILE
-    File file(::open(folder.empty() ? "." : folder.c_str(), O_WRONLY | O_TMPFILE | O_CLOEXEC,
-                     permissions ? 0600 : 0666),
-              true);
-    if (file.IsOpen() && (!permissions || ::fchmod(file.m_handle, *permissions & 07777) == 0))
-        return file;
-    error = errno;
-#else
-    (void)folder;
-    (void)permissions;
-    error = ENOTSUP;
-#endif
-    return {};
-}
-
-bool File::LinkTo(const std::string& path, SystemError& error) {
-    const std::string self = "/proc/self/fd/" + std::to_string(m_handle);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return true;
-    error = errno;
-    return false;
 }
 
 File File::StandardInput() {
@@ -90,14 +167,9 @@ bool File::IsOpen() const {
 
 bool File::Identify(FileIdentity& identity, SystemError& error) const {
     struct stat status {};
-    if (::fstat(m_handle, &status) != 0) {
-        error = errno;
-        return false;
-    }
-    identity.volume = static_cast<std::uint64_t>(status.st_dev);
-    identity.index = static_cast<std::uint64_t>(status.st_ino);
-    identity.regular = S_ISREG(status.st_mode);
-    identity.size = static_cast<std::uint64_t>(status.st_size);
+    if (::fstat(m_handle, &status) != 0)
+        return Failed(error);
+    identity = IdentityOf(status);
     return true;
 }
 
@@ -129,17 +201,11 @@ bool File::Write(const char* data, std::size_t size, SystemError& error) {
 }
 
 bool File::Truncate(SystemError& error) {
-    if (::ftruncate(m_handle, 0) == 0)
-        return true;
-    error = errno;
-    return false;
+    return ::ftruncate(m_handle, 0) == 0 || Failed(error);
 }
 
 bool File::Sync(SystemError& error) {
-    if (::fsync(m_handle) == 0)
-        return true;
-    error = errno;
-    return false;
+    return ::fsync(m_handle) == 0 || Failed(error);
 }
 
 SystemError File::Close() {
@@ -150,51 +216,220 @@ SystemError File::Close() {
     return ::close(handle) == 0 || errno == EINTR ? 0 : errno;
 }
 
-namespace files {
+Folder::Folder(Folder&& other) noexcept
+    : m_path(std::move(other.m_path)), m_fd(std::exchange(other.m_fd, -1)) {}
 
-bool Permissions(const std::string& path, unsigned& permissions, SystemError& error) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
+Folder& Folder::operator=(Folder&& other) noexcept {
+    std::swap(m_path, other.m_path);
+    std::swap(m_fd, other.m_fd);
+    return *this;
+}
+
+Folder::~Folder() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
+    const std::string named = path.empty() ? "." : path;
+    std::error_code made;
+    if (make)
+        std::filesystem::create_directories(named, made);
+    Folder folder;
+    folder.m_fd = ::open(named.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder.m_fd < 0) {
+        error = made ? made.value() : errno;
+        return {};
+    }
+    folder.m_path = path;
+    return folder;
+}
+
+Folder Folder::Child(const std::string& name, bool make, SystemError& error) const {
+    if (make && ::mkdirat(m_fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
         error = errno;
+        return {};
+    }
+    Folder child;
+    child.m_fd = ::openat(m_fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (child.m_fd < 0) {
+        // A link to a folder is refused as "not a folder"; say what it is.
+        const int failure = errno;
+        struct stat status {};
+        error = (failure == ENOTDIR || failure == ELOOP) &&
+                        ::fstatat(m_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISLNK(status.st_mode)
+                    ? kIsLink
+                    : failure;
+        return {};
+    }
+    child.m_path = m_path.empty() || m_path.ends_with('/') ? m_path + name : m_path + "/" + name;
+    return child;
+}
+
+bool Folder::IsOpen() const {
+    return m_fd >= 0;
+}
+
+bool Folder::List(std::vector<Entry>& entries, SystemError& error) const {
+    // A descriptor of its own, so that the listing starts at the beginning.
+    const int own = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* const listing = own < 0 ? nullptr : ::fdopendir(own);
+    if (listing == nullptr) {
+        error = errno;
+        if (own >= 0)
+            ::close(own);
         return false;
     }
-    permissions = status.st_mode & 07777;
+    const std::unique_ptr<DIR, int (*)(DIR*)> closer(listing, ::closedir);
+    entries.clear();
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(listing);
+        if (entry == nullptr)
+            return errno == 0 || Failed(error);
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        Kind kind = entry->d_type == DT_REG   ? Kind::Regular
+                    : entry->d_type == DT_DIR ? Kind::Folder
+                    : entry->d_type == DT_LNK ? Kind::Link
+                                              : Kind::Other;
+        struct stat status {};
+        if (entry->d_type == DT_UNKNOWN &&
+            ::fstatat(m_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+            kind = KindOf(status.st_mode);
+        entries.push_back({name, kind});
+    }
+}
+
+File Folder::OpenRegular(const std::string& name, SystemError& error) const {
+    FileIdentity identity;
+    Kind kind = Kind::Other;
+    if (!Identify(name, identity, kind, error))
+        return {};
+    if (kind != Kind::Regular) {
+        error = kind == Kind::Link ? kIsLink : kNotRegularFile;
+        return {};
+    }
+    // Should it have been swapped meanwhile, a FIFO is still not waited on.
+    File file(
+        ::openat(m_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC),
+        true);
+    struct stat status {};
+    if (!file.IsOpen() || ::fstat(file.m_handle, &status) != 0) {
+        error = errno == ELOOP ? kIsLink : errno;
+        return {};
+    }
+    if (!S_ISREG(status.st_mode)) {
+        error = kNotRegularFile;
+        return {};
+    }
+    ::fcntl(file.m_handle, F_SETFL, ::fcntl(file.m_handle, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+bool Folder::Identify(const std::string& name, FileIdentity& identity, Kind& kind,
+                      SystemError& error) const {
+    struct stat status {};
+    if (::fstatat(m_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return Failed(error);
+    identity = IdentityOf(status);
+    kind = KindOf(status.st_mode);
     return true;
 }
 
-bool Replace(const std::string& from, const std::string& to, SystemError& error) {
-    if (std::rename(from.c_str(), to.c_str()) == 0)
-        return true;
-    error = errno;
-    return false;
+bool Folder::Sync(SystemError& error) const {
+    return ::fsync(m_fd) == 0 || Failed(error);
 }
 
-bool Link(const std::string& from, const std::string& to, SystemError& error) {
-    ::unlink(to.c_str());
-    if (::link(from.c_str(), to.c_str()) == 0)
-        return true;
-    error = errno;
-    return false;
-}
-
-bool SyncFolder(const std::string& folder, SystemError& error) {
-    const int fd =
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+PendingFile::PendingFile(const Folder& folder, const std::string& name, unsigned permissions,
+                         SystemError& error)
+    : m_folder(folder), m_name(name) {
+    const mode_t mode = permissions & 0777;
+#ifdef O_TMPFILE
+    m_file = File(::openat(folder.m_fd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode), true);
+    if (m_file.IsOpen())
+        return;
+#endif
+    m_hidden = HiddenNameFor(name);
+    m_file = File(::openat(folder.m_fd, m_hidden.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode),
+                  true);
+    if (!m_file.IsOpen()) {
         error = errno;
+        m_hidden.clear();
+    }
+}
+
+PendingFile::~PendingFile() {
+    m_file.Close();
+    if (!m_hidden.empty())
+        ::unlinkat(m_folder.m_fd, m_hidden.c_str(), 0);
+}
+
+bool PendingFile::KeepAttributesOfTarget(SystemError& error) {
+    const int dir = m_folder.m_fd;
+    const int fd = m_file.m_handle;
+    struct stat old {};
+    if (::fstatat(dir, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0)
+        return Failed(error);
+    const int from =
+        ::openat(dir, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const mode_t mode = KeepOwner(fd, old);
+    bool kept = ::fchmod(fd, mode) == 0 || Failed(error);
+    // A file the user may replace but not read keeps its mode only.
+    if (kept && from >= 0) {
+        kept = KeepAccessList(from, fd, error);
+        KeepUserAttributes(from, fd);
+    }
+    if (from >= 0)
+        ::close(from);
+    return kept;
+}
+
+bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& error) {
+    const int dir = m_folder.m_fd;
+    if (m_hidden.empty()) {
+        // A file without a name takes a free final name directly.
+        if (!replace && ::linkat(AT_FDCWD, SelfLink(m_file.m_handle).c_str(), dir, m_name.c_str(),
+                                 AT_SYMLINK_FOLLOW) == 0) {
+            if (const SystemError closed = m_file.Close(); closed != 0) {
+                ::unlinkat(dir, m_name.c_str(), 0); // a name that was free before
+                error = closed;
+                return false;
+            }
+            return true;
+        }
+        if (!replace)
+            return Failed(error);
+        const std::string hidden = HiddenNameFor(m_name);
+        if (::linkat(AT_FDCWD, SelfLink(m_file.m_handle).c_str(), dir, hidden.c_str(),
+                     AT_SYMLINK_FOLLOW) != 0)
+            return Failed(error);
+        m_hidden = hidden;
+    }
+    if (const SystemError closed = m_file.Close(); closed != 0) {
+        error = closed;
         return false;
     }
-    const bool synced = ::fsync(fd) == 0;
-    if (!synced)
-        error = errno;
-    ::close(fd);
-    return synced;
+    if (!backup.empty()) {
+        // The old file takes the backup's name in one step, in place of an older backup.
+        const std::string kept = HiddenNameFor(backup);
+        if (::linkat(dir, m_name.c_str(), dir, kept.c_str(), 0) != 0) {
+            if (errno != ENOENT) // no old file: nothing to keep
+                return Failed(error);
+        } else if (::renameat(dir, kept.c_str(), dir, backup.c_str()) != 0) {
+            error = errno;
+            ::unlinkat(dir, kept.c_str(), 0);
+            return false;
+        }
+    }
+    if (replace ? ::renameat(dir, m_hidden.c_str(), dir, m_name.c_str()) != 0
+                : !Claim(dir, m_hidden, m_name))
+        return Failed(error);
+    m_hidden.clear();
+    return true;
 }
-
-bool Remove(const std::string& path) {
-    return ::unlink(path.c_str()) == 0;
-}
-
-} // namespace files
 
 } // namespace quorvex

@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 
 namespace quorvex {
@@ -20,6 +22,47 @@ SystemError LastError() {
     return static_cast<SystemError>(::GetLastError());
 }
 
+const HANDLE kNoHandle = INVALID_HANDLE_VALUE;
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    FileIdentity identity;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    identity.regular =
+        !(info.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+    identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    identity.modified =
+        static_cast<std::int64_t>((std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                  info.ftLastWriteTime.dwLowDateTime);
+    identity.permissions = info.dwFileAttributes & FILE_ATTRIBUTE_READONLY ? 0444 : 0666;
+    return identity;
+}
+
+Folder::Kind KindOf(DWORD attributes) {
+    return attributes & FILE_ATTRIBUTE_REPARSE_POINT ? Folder::Kind::Link
+           : attributes & FILE_ATTRIBUTE_DIRECTORY   ? Folder::Kind::Folder
+           : attributes & FILE_ATTRIBUTE_DEVICE      ? Folder::Kind::Other
+                                                     : Folder::Kind::Regular;
+}
+
+SystemError KindError(Folder::Kind kind) {
+    return kind == Folder::Kind::Link ? kIsLink : kNotRegularFile;
+}
+
+// What a file or folder is, read through a handle opened for no more than that.
+bool InformationAt(const std::wstring& path, DWORD flags, BY_HANDLE_FILE_INFORMATION& info,
+                   SystemError& error) {
+    const HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+    const bool known =
+        handle != INVALID_HANDLE_VALUE && ::GetFileInformationByHandle(handle, &info);
+    error = known ? 0 : LastError();
+    if (handle != INVALID_HANDLE_VALUE)
+        ::CloseHandle(handle);
+    return known;
+}
+
 bool IsFolder(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -27,7 +70,7 @@ bool IsFolder(const std::wstring& path) {
 
 } // namespace
 
-std::string DescribeError(SystemError error) {
+std::string SystemMessage(SystemError error) {
     wchar_t* text = nullptr;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -44,6 +87,26 @@ std::string DescribeError(SystemError error) {
     return message;
 }
 
+bool IsNoSuchFile(SystemError error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool IsFileExists(SystemError error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+}
+
+bool IsOutOfHandles(SystemError error) {
+    return error == ERROR_TOO_MANY_OPEN_FILES || error == ERROR_NO_SYSTEM_RESOURCES;
+}
+
+bool IdentifyPath(const std::string& path, FileIdentity& identity, SystemError& error) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!InformationAt(ToUtf16(path), 0, info, error))
+        return false;
+    identity = IdentityOf(info);
+    return true;
+}
+
 File File::OpenForReading(const std::string& path, SystemError& error) {
     const std::wstring wide = ToUtf16(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -54,7 +117,7 @@ File File::OpenForReading(const std::string& path, SystemError& error) {
     return file;
 }
 
-File File::OpenForWriting(const std::string& path, SystemError& error) {
+File File::OpenForWriting(const std::string& path, unsigned, SystemError& error) {
     const std::wstring wide = ToUtf16(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr),
@@ -62,27 +125,6 @@ File File::OpenForWriting(const std::string& path, SystemError& error) {
     if (!file.IsOpen())
         error = IsFolder(wide) ? kFolderError : LastError();
     return file;
-}
-
-// Hidden while it is being written; Replace shows it again as it takes the final name.
-File File::CreateNew(const std::string& path, std::optional<unsigned>, SystemError& error) {
-    File file(::CreateFileW(ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_HIDDEN, nullptr),
-              true);
-    if (!file.IsOpen())
-        error = LastError();
-    return file;
-}
-
-// Windows names every file it creates: pending files take a hidden name instead.
-File File::CreateUnnamed(const std::string&, std::optional<unsigned>, SystemError& error) {
-    error = ERROR_NOT_SUPPORTED;
-    return {};
-}
-
-bool File::LinkTo(const std::string&, SystemError& error) {
-    error = ERROR_NOT_SUPPORTED;
-    return false;
 }
 
 File File::StandardInput() {
@@ -104,12 +146,8 @@ bool File::Identify(FileIdentity& identity, SystemError&) const {
     BY_HANDLE_FILE_INFORMATION info{};
     // Wine cannot tell this of a standard handle redirected from a file: it is then
     // taken for a stream, which nothing else can be the same file as.
-    if (!::GetFileInformationByHandle(m_handle, &info))
-        return true;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-    identity.regular = !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+    if (::GetFileInformationByHandle(m_handle, &info))
+        identity = IdentityOf(info);
     return true;
 }
 
@@ -168,46 +206,209 @@ SystemError File::Close() {
     return ::CloseHandle(handle) ? 0 : LastError();
 }
 
-namespace files {
+Folder::Folder(Folder&& other) noexcept
+    : m_path(std::move(other.m_path)), m_handle(std::exchange(other.m_handle, kNoHandle)) {}
 
-bool Permissions(const std::string& path, unsigned& permissions, SystemError& error) {
-    const DWORD attributes = ::GetFileAttributesW(ToUtf16(path).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+Folder& Folder::operator=(Folder&& other) noexcept {
+    std::swap(m_path, other.m_path);
+    std::swap(m_handle, other.m_handle);
+    return *this;
+}
+
+Folder::~Folder() {
+    if (m_handle != kNoHandle)
+        ::CloseHandle(m_handle);
+}
+
+// Held without FILE_SHARE_DELETE: while the handle is open, nobody can rename the folder
+// or put anything else in its place.
+Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
+    const std::string named = path.empty() ? "." : path;
+    std::error_code made;
+    if (make)
+        std::filesystem::create_directories(std::filesystem::path(ToUtf16(named)), made);
+    Folder folder;
+    folder.m_handle = ::CreateFileW(ToUtf16(named).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (folder.m_handle == kNoHandle || !::GetFileInformationByHandle(folder.m_handle, &info) ||
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = made ? made.value() : folder.m_handle == kNoHandle ? LastError() : ERROR_DIRECTORY;
+        return {};
+    }
+    folder.m_path = path;
+    return folder;
+}
+
+Folder Folder::Child(const std::string& name, bool make, SystemError& error) const {
+    const std::wstring wide = Inside(name);
+    if (make && !::CreateDirectoryW(wide.c_str(), nullptr) &&
+        ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        error = LastError();
+        return {};
+    }
+    Folder child;
+    child.m_handle = ::CreateFileW(
+        wide.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (child.m_handle == kNoHandle || !::GetFileInformationByHandle(child.m_handle, &info)) {
+        error = LastError();
+        return {};
+    }
+    const DWORD attributes = info.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? kIsLink : ERROR_DIRECTORY;
+        return {};
+    }
+    child.m_path = ToUtf8(wide);
+    return child;
+}
+
+bool Folder::IsOpen() const {
+    return m_handle != kNoHandle;
+}
+
+bool Folder::List(std::vector<Entry>& entries, SystemError& error) const {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileExW(Inside(L"*").c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
         error = LastError();
         return false;
     }
-    permissions = attributes & FILE_ATTRIBUTE_READONLY ? 0444 : 0666;
-    return true;
-}
-
-bool Replace(const std::string& from, const std::string& to, SystemError& error) {
-    const std::wstring source = ToUtf16(from);
-    if (::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL) &&
-        ::MoveFileExW(source.c_str(), ToUtf16(to).c_str(),
-                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    entries.clear();
+    do {
+        const std::wstring name = found.cFileName;
+        if (name != L"." && name != L"..")
+            entries.push_back({ToUtf8(name), KindOf(found.dwFileAttributes)});
+    } while (::FindNextFileW(search, &found));
+    const DWORD ended = ::GetLastError();
+    ::FindClose(search);
+    if (ended == ERROR_NO_MORE_FILES)
         return true;
-    error = LastError();
+    error = static_cast<SystemError>(ended);
     return false;
 }
 
-bool Link(const std::string& from, const std::string& to, SystemError& error) {
-    const std::wstring name = ToUtf16(to);
-    ::DeleteFileW(name.c_str());
-    if (::CreateHardLinkW(name.c_str(), ToUtf16(from).c_str(), nullptr))
-        return true;
-    error = LastError();
-    return false;
+File Folder::OpenRegular(const std::string& name, SystemError& error) const {
+    File file(::CreateFileW(Inside(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+              true);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.IsOpen()) {
+        const DWORD attributes = ::GetFileAttributesW(Inside(name).c_str());
+        error = attributes != INVALID_FILE_ATTRIBUTES ? KindError(KindOf(attributes)) : LastError();
+        return {};
+    }
+    if (!::GetFileInformationByHandle(file.m_handle, &info) ||
+        ::GetFileType(file.m_handle) != FILE_TYPE_DISK ||
+        KindOf(info.dwFileAttributes) != Kind::Regular) {
+        error = KindError(KindOf(info.dwFileAttributes));
+        return {};
+    }
+    return file;
 }
 
-// MoveFileExW with MOVEFILE_WRITE_THROUGH returns only once the rename is on the disk.
-bool SyncFolder(const std::string&, SystemError&) {
+bool Folder::Identify(const std::string& name, FileIdentity& identity, Kind& kind,
+                      SystemError& error) const {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!InformationAt(Inside(name), FILE_FLAG_OPEN_REPARSE_POINT, info, error))
+        return false;
+    identity = IdentityOf(info);
+    kind = KindOf(info.dwFileAttributes);
     return true;
 }
 
-bool Remove(const std::string& path) {
-    return ::DeleteFileW(ToUtf16(path).c_str()) != 0;
+// MoveFileExW and ReplaceFileW with write-through return only once the rename is on the disk.
+bool Folder::Sync(SystemError&) const {
+    return true;
 }
 
-} // namespace files
+std::wstring Folder::Inside(const std::wstring& name) const {
+    const std::wstring folder = ToUtf16(m_path.empty() ? "." : m_path);
+    return folder.ends_with(L'\\') || folder.ends_with(L'/') ? folder + name
+                                                             : folder + L"\\" + name;
+}
+
+std::wstring Folder::Inside(const std::string& name) const {
+    return Inside(ToUtf16(name));
+}
+
+// Hidden while it is being written; it shows again as it takes the final name.
+PendingFile::PendingFile(const Folder& folder, const std::string& name, unsigned,
+                         SystemError& error)
+    : m_folder(folder), m_name(name), m_hidden(HiddenNameFor(name)) {
+    m_file = File(::CreateFileW(folder.Inside(m_hidden).c_str(), GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr),
+                  true);
+    if (!m_file.IsOpen()) {
+        error = LastError();
+        m_hidden.clear();
+    }
+}
+
+PendingFile::~PendingFile() {
+    m_file.Close();
+    if (!m_hidden.empty())
+        ::DeleteFileW(m_folder.Inside(m_hidden).c_str());
+}
+
+bool PendingFile::KeepAttributesOfTarget(SystemError&) {
+    return true;
+}
+
+// ReplaceFileW keeps the old file's security and attributes on the new one; a read-only
+// file is made writable for the moment of the replacement, and read-only again after.
+// The old file always goes to a backup name first, so that no failure halfway leaves it
+// without a name.
+bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& error) {
+    if (const SystemError closed = m_file.Close(); closed != 0) {
+        error = closed;
+        return false;
+    }
+    const std::wstring hidden = m_folder.Inside(m_hidden);
+    const std::wstring target = m_folder.Inside(m_name);
+    const DWORD old = ::GetFileAttributesW(target.c_str());
+    if (!replace || old == INVALID_FILE_ATTRIBUTES) {
+        if (!::SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_NORMAL) ||
+            !::MoveFileExW(hidden.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            error = LastError();
+            return false;
+        }
+        m_hidden.clear();
+        return true;
+    }
+    const std::wstring kept = m_folder.Inside(HiddenNameFor(backup.empty() ? m_name : backup));
+    const bool readOnly = old & FILE_ATTRIBUTE_READONLY;
+    const bool replaced =
+        (!readOnly || ::SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY)) &&
+        ::ReplaceFileW(target.c_str(), hidden.c_str(), kept.c_str(),
+                       REPLACEFILE_WRITE_THROUGH | REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                       nullptr);
+    const DWORD why = ::GetLastError();
+    if (!replaced) {
+        // Moved to the backup name but not replaced: the old file takes its name back.
+        if (why == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+            ::MoveFileExW(kept.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+        if (readOnly)
+            ::SetFileAttributesW(target.c_str(), old);
+        error = static_cast<SystemError>(why);
+        return false;
+    }
+    m_hidden.clear();
+    if (readOnly)
+        ::SetFileAttributesW(target.c_str(), old);
+    if (backup.empty()) {
+        ::SetFileAttributesW(kept.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(kept.c_str());
+    } else if (!::MoveFileExW(kept.c_str(), m_folder.Inside(backup).c_str(),
+                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastError();
+        return false;
+    }
+    return true;
+}
 
 } // namespace quorvex

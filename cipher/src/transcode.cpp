@@ -1,5 +1,6 @@
 #include "quorvex/transcode.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -7,65 +8,79 @@ namespace quorvex {
 
 namespace {
 
+// A file of the run: opened by it, or lent by the caller.
 struct Opened {
-    File file;
+    Opened() = default;
+    Opened(const Opened&) = delete;
+    Opened& operator=(const Opened&) = delete;
+
+    File owned;
+    File* file = &owned;
     FileIdentity identity;
     std::string failure; // empty once the file is open
 
     bool Failed() const { return !failure.empty(); }
+    bool Identify() {
+        SystemError error = 0;
+        if (!file->Identify(identity, error))
+            failure = DescribeError(error);
+        return !Failed();
+    }
 };
 
-Opened OpenFailure(std::string reason) {
-    Opened result;
-    result.failure = std::move(reason);
-    return result;
-}
-
-Opened Identified(File file) {
-    Opened result;
+void OpenInput(const FileRef& ref, Opened& in) {
     SystemError error = 0;
-    if (!file.Identify(result.identity, error))
-        return OpenFailure(DescribeError(error));
-    result.file = std::move(file);
-    return result;
-}
-
-Opened OpenInput(const FileRef& ref) {
-    if (ref.standard)
-        return Identified(File::StandardInput());
-    SystemError error = 0;
-    File file = File::OpenForReading(ref.name, error);
-    return file.IsOpen() ? Identified(std::move(file)) : OpenFailure(DescribeError(error));
+    if (ref.opened)
+        in.file = ref.opened;
+    else
+        in.owned = ref.standard ? File::StandardInput() : File::OpenForReading(ref.name, error);
+    if (in.file->IsOpen())
+        in.Identify();
+    else
+        in.failure = DescribeError(error);
 }
 
 // Truncation waits until the output is known not to be the input, which is then
-// left exactly as it was.
-Opened OpenOutput(const FileRef& ref, const FileIdentity& input) {
+// left exactly as it was. A new output is no more open than its input.
+void OpenOutput(const FileRef& ref, const FileIdentity& input, Opened& out) {
     SystemError error = 0;
-    File file = ref.standard ? File::StandardOutput() : File::OpenForWriting(ref.name, error);
-    if (!file.IsOpen())
-        return OpenFailure(DescribeError(error));
-    Opened out = Identified(std::move(file));
-    if (out.Failed())
-        return out;
-    if (out.identity.SameFileAs(input))
-        return OpenFailure("input and output are the same file");
+    out.owned = ref.standard ? File::StandardOutput()
+                             : File::OpenForWriting(ref.name, NewFilePermissions(input), error);
+    if (!out.file->IsOpen())
+        out.failure = DescribeError(error);
+    else if (!out.Identify())
+        return;
+    else if (out.identity.SameFileAs(input))
+        out.failure = "input and output are the same file";
     // Truncating an empty file would change nothing, yet some file systems then write
     // it out at close as if it had replaced an old one.
-    if (!ref.standard && out.identity.regular && out.identity.size > 0 && !out.file.Truncate(error))
-        return OpenFailure(DescribeError(error));
-    return out;
+    else if (!ref.standard && out.identity.regular && out.identity.size > 0 &&
+             !out.file->Truncate(error))
+        out.failure = DescribeError(error);
 }
 
+// What the caller read already, then the rest of the file.
 class FileSource : public ByteSource {
 public:
-    explicit FileSource(File& file) : m_file(file) {}
+    FileSource(File& file, std::string_view front, const std::atomic<bool>* stop)
+        : m_file(file), m_front(front), m_stop(stop) {}
     std::ptrdiff_t Read(char* buffer, std::size_t capacity, SystemError& error) override {
-        return m_file.Read(buffer, capacity, error);
+        if (m_stop && *m_stop) {
+            error = kInterrupted;
+            return -1;
+        }
+        if (m_front.empty())
+            return m_file.Read(buffer, capacity, error);
+        const std::size_t n = std::min(capacity, m_front.size());
+        std::copy_n(m_front.data(), n, buffer);
+        m_front.remove_prefix(n);
+        return static_cast<std::ptrdiff_t>(n);
     }
 
 private:
     File& m_file;
+    std::string_view m_front;
+    const std::atomic<bool>* m_stop;
 };
 
 class FileSink : public ByteSink {
@@ -87,22 +102,31 @@ TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view mes
 
 } // namespace
 
-StreamResult TranscodeFile(File& input, File& output, CipherMode mode, CipherKey key,
-                           const StreamOptions& options) {
-    FileSource source(input);
+StreamResult TranscodeFile(File& input, std::string_view front, File& output, CipherMode mode,
+                           CipherKey key, const StreamOptions& options,
+                           const std::atomic<bool>* stop) {
     FileSink target(output);
-    return TranscodeStream(source, target, mode, key, options);
+    return TranscodeFile(input, front, target, mode, key, options, stop);
+}
+
+StreamResult TranscodeFile(File& input, std::string_view front, ByteSink& output, CipherMode mode,
+                           CipherKey key, const StreamOptions& options,
+                           const std::atomic<bool>* stop) {
+    FileSource source(input, front, stop);
+    return TranscodeStream(source, output, mode, key, options);
 }
 
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
                              CipherKey key, MessageSink& sink, const StreamOptions& options) {
-    Opened in = OpenInput(input);
+    Opened in;
+    OpenInput(input, in);
     sink.Show(messages::kInputOpening);
     if (in.Failed())
         return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Input,
                     in.failure);
 
-    Opened out = OpenOutput(output, in.identity);
+    Opened out;
+    OpenOutput(output, in.identity, out);
     sink.Show(messages::kOutputOpening);
     if (out.Failed())
         return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Output,
@@ -113,7 +137,7 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
         return {};
 
     sink.Show(mode == kEncrypt ? messages::kStartEncrypt : messages::kStartDecrypt);
-    const StreamResult stream = TranscodeFile(in.file, out.file, mode, key, options);
+    const StreamResult stream = TranscodeFile(*in.file, input.front, *out.file, mode, key, options);
     if (stream.status == StreamStatus::ReadFailed)
         return Fail(sink, RunOutcome::ReadFailed, messages::kReadFailed, FileRole::Input,
                     DescribeError(stream.error));
@@ -125,8 +149,8 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
     // closes afterwards. Either way the output is complete while the message shows.
     if (mode == kDecrypt)
         sink.Show(messages::kCloseFiles);
-    in.file.Close();
-    if (const SystemError error = out.file.Close(); error != 0)
+    in.file->Close();
+    if (const SystemError error = out.file->Close(); error != 0)
         return Fail(sink, RunOutcome::WriteFailed, messages::kWriteFailed, FileRole::Output,
                     DescribeError(error));
     if (mode == kEncrypt)

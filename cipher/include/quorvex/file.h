@@ -1,32 +1,58 @@
 #pragma once
 
-// Everything the engine asks of the operating system, one implementation per platform.
-// Paths are UTF-8 on every platform; the error codes are the system's own (errno, or
-// GetLastError on Windows) and DescribeError says them in the system's words.
+// Everything the engine and the tool ask of the operating system, one implementation per
+// platform. Paths are UTF-8 on every platform; the error codes are the system's own
+// (errno, or GetLastError on Windows) and DescribeError says them in the system's words.
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace quorvex {
 
 using SystemError = int;
 
-std::string DescribeError(SystemError error);
+// Our own errors, beside the system's: a name that is a FIFO, device, socket or folder
+// where a regular file is wanted; a symbolic link (on Windows, a reparse point) where
+// none may be followed; a run stopped on request.
+inline constexpr SystemError kNotRegularFile = -2;
+inline constexpr SystemError kIsLink = -3;
+inline constexpr SystemError kInterrupted = -4;
 
-// Which file a handle reaches, for telling whether two names are the same file.
+std::string DescribeError(SystemError error);
+// Whether `error` says that there is no file of that name, or that one is there already.
+bool IsNoSuchFile(SystemError error);
+bool IsFileExists(SystemError error);
+bool IsOutOfHandles(SystemError error);
+
+// Which file a handle or name reaches, and what a replacement keeps of it.
 struct FileIdentity {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
-    bool regular = false; // a plain file on a disk, not a pipe, terminal or device
+    bool regular = false; // a plain file on a disk, not a pipe, terminal, device or folder
     std::uint64_t size = 0;
+    std::int64_t modified = 0; // in the system's own units: only ever compared
+    unsigned permissions = 0;  // POSIX mode bits 07777; on Windows 0444 when read-only
 
     bool SameFileAs(const FileIdentity& other) const {
         return regular && other.regular && volume == other.volume && index == other.index;
     }
+    // The same file, neither written nor replaced since `earlier` was taken of it.
+    bool UnchangedSince(const FileIdentity& earlier) const {
+        return SameFileAs(earlier) && size == earlier.size && modified == earlier.modified;
+    }
 };
+
+// What `path` reaches, links followed; the system's "no such file" when nothing is there.
+bool IdentifyPath(const std::string& path, FileIdentity& identity, SystemError& error);
+
+// The permissions of a new file made from `input`: its owner may read and write it, and no
+// one else may who may not do so with the input.
+inline unsigned NewFilePermissions(const FileIdentity& input) {
+    return input.regular ? 0600 | (input.permissions & 0066) : 0666;
+}
 
 class File {
 public:
@@ -42,18 +68,12 @@ public:
     File& operator=(const File&) = delete;
     ~File() { Close(); }
 
-    // An existing file, for reading. A folder fails.
+    // An existing file, for reading, as a user names it: a link is followed. A folder
+    // fails.
     static File OpenForReading(const std::string& path, SystemError& error);
-    // For writing: created if missing, never truncated here.
-    static File OpenForWriting(const std::string& path, SystemError& error);
-    // A new file that nobody else can have opened; fails if the name exists. Without
-    // permission bits it gets those of any new file.
-    static File CreateNew(const std::string& path, std::optional<unsigned> permissions,
-                          SystemError& error);
-    // A file in `folder` that has no name at all until LinkTo gives it one, where the
-    // system and the file system allow that; else nothing is opened.
-    static File CreateUnnamed(const std::string& folder, std::optional<unsigned> permissions,
-                              SystemError& error);
+    // For writing: created if missing, with `permissions` less the umask, and never
+    // truncated here.
+    static File OpenForWriting(const std::string& path, unsigned permissions, SystemError& error);
     // The process's standard input or output, lent: never closed by this object.
     static File StandardInput();
     static File StandardOutput();
@@ -67,12 +87,12 @@ public:
     bool Truncate(SystemError& error);
     // Forces the contents to the disk.
     bool Sync(SystemError& error);
-    // Gives a file made by CreateUnnamed the name `path`, which must not exist.
-    bool LinkTo(const std::string& path, SystemError& error);
     // 0, or the error of a failed close. A lent handle is only let go.
     SystemError Close();
 
 private:
+    friend class Folder;
+    friend class PendingFile;
 #ifdef _WIN32
     using Handle = void*;
     static inline const Handle kNone = reinterpret_cast<Handle>(-1); // INVALID_HANDLE_VALUE
@@ -86,42 +106,94 @@ private:
     bool m_owned = false;
 };
 
-// A file that takes its name only once it is complete. Until Publish it has no name
-// (where the system allows) or a hidden one beside the final name,
-// ".NAME.XXXXXXXXXXXXXXXX.quorvex-part", which only a killed run leaves behind.
-// Unless published, it is gone with the object.
+// A folder held open while what lies in it is listed, opened and replaced by name. A name
+// given to it is one part, without a separator, and a symbolic link (on Windows, any
+// reparse point) in its place is never followed: nothing done through a Folder reaches
+// outside it, even if the tree is changed meanwhile.
+class Folder {
+public:
+    enum class Kind { Regular, Folder, Link, Other };
+    struct Entry {
+        std::string name;
+        Kind kind;
+    };
+
+    Folder() = default;
+    Folder(Folder&& other) noexcept;
+    Folder& operator=(Folder&& other) noexcept;
+    Folder(const Folder&) = delete;
+    Folder& operator=(const Folder&) = delete;
+    ~Folder();
+
+    // The folder as the user named it: links on the way are followed. With `make`, it
+    // and any missing folders above it are made first.
+    static Folder Open(const std::string& path, bool make, SystemError& error);
+    // The folder `name` in this one, made first when `make` and missing.
+    Folder Child(const std::string& name, bool make, SystemError& error) const;
+
+    bool IsOpen() const;
+    // The path it was reached by, for messages.
+    const std::string& Path() const { return m_path; }
+    // Every entry but "." and "..", in no particular order.
+    bool List(std::vector<Entry>& entries, SystemError& error) const;
+    // The regular file `name`, for reading. Anything else fails (kIsLink, kNotRegularFile)
+    // without being opened, so that no FIFO or device is waited on or set off.
+    File OpenRegular(const std::string& name, SystemError& error) const;
+    // What `name` is, a link taken as itself; the system's "no such file" when nothing is.
+    bool Identify(const std::string& name, FileIdentity& identity, Kind& kind,
+                  SystemError& error) const;
+    // Makes the names given in this folder survive a crash.
+    bool Sync(SystemError& error) const;
+
+private:
+    friend class PendingFile;
+    std::string m_path;
+#ifdef _WIN32
+    std::wstring Inside(const std::string& name) const;
+    std::wstring Inside(const std::wstring& name) const;
+
+    void* m_handle = reinterpret_cast<void*>(-1);
+#else
+    int m_fd = -1;
+#endif
+};
+
+// A file that takes its name in a folder only once it is complete. Until Publish it has
+// no name (where the system allows) or a hidden one beside the final name,
+// ".NAME.XXXXXXXXXXXXXXXX.quorvex-part" (NAME cut short to keep within the system's
+// limit), which only a killed run leaves behind. Unless published, it is gone with the
+// object.
 class PendingFile {
 public:
     static constexpr const char* kSuffix = ".quorvex-part";
 
-    PendingFile(const std::string& target, std::optional<unsigned> permissions, SystemError& error);
+    // A new file for `name` in `folder`, created with `permissions` less the umask.
+    PendingFile(const Folder& folder, const std::string& name, unsigned permissions,
+                SystemError& error);
     ~PendingFile();
     PendingFile(const PendingFile&) = delete;
     PendingFile& operator=(const PendingFile&) = delete;
 
     bool IsOpen() const { return m_file.IsOpen(); }
     File& Contents() { return m_file; }
-    // Closes the file and gives it its final name in one step, in place of any file of
-    // that name.
-    bool Publish(SystemError& error);
+    // Gives the file what the file now called `name` has beside its contents: owner and
+    // group where the system allows (else no set-user-ID or set-group-ID bit),
+    // permissions, access control list and the user's extended attributes. On Windows
+    // Publish does this as it replaces the file.
+    bool KeepAttributesOfTarget(SystemError& error);
+    // Closes the file and gives it its name in one step: in place of any file of that
+    // name when `replace`, else only while the name is free (the system's "file exists"
+    // otherwise). With a `backup` name, the file it replaces keeps that name first.
+    bool Publish(bool replace, const std::string& backup, SystemError& error);
 
 private:
-    std::string m_target;
+    const Folder& m_folder;
+    std::string m_name;
     std::string m_hidden; // empty while the file has no name
     File m_file;
 };
 
-// What in-place and batch runs need beside the files themselves.
-namespace files {
-// The permission bits of a file (0644 where the system has none), or false.
-bool Permissions(const std::string& path, unsigned& permissions, SystemError& error);
-// Moves `from` over `to` in one step: `to` is either the old file or the new one.
-bool Replace(const std::string& from, const std::string& to, SystemError& error);
-// Gives the file `from` the further name `to`, in place of any file of that name.
-bool Link(const std::string& from, const std::string& to, SystemError& error);
-// Makes a rename in `folder` survive a crash.
-bool SyncFolder(const std::string& folder, SystemError& error);
-bool Remove(const std::string& path);
-} // namespace files
+// A hidden name beside `name`, unique to this call, that fits in a folder entry.
+std::string HiddenNameFor(const std::string& name);
 
 } // namespace quorvex

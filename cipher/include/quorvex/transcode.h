@@ -7,6 +7,7 @@
 #include "quorvex/file.h"
 #include "quorvex/line_stream.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -42,14 +43,20 @@ public:
     virtual void Show(std::string_view text) = 0;
 };
 
-// A file of a run: a path the run opens, or the process's standard input or output,
-// which the run neither truncates nor closes.
+// A file of a run: a path the run opens, the process's standard input or output, which
+// the run neither truncates nor closes, or an input the caller opened and began to read
+// (to judge it), whose `front` the run takes before it reads on.
 struct FileRef {
     std::string name;
     bool standard = false;
+    File* opened = nullptr;
+    std::string_view front;
 
-    static FileRef Path(std::string path) { return {std::move(path), false}; }
-    static FileRef Standard(std::string name) { return {std::move(name), true}; }
+    static FileRef Path(std::string path) { return {std::move(path), false, nullptr, {}}; }
+    static FileRef Standard(std::string name) { return {std::move(name), true, nullptr, {}}; }
+    static FileRef Opened(std::string name, File& file, std::string_view front) {
+        return {std::move(name), false, &file, front};
+    }
 };
 
 enum class RunOutcome { Completed, OpenFailed, ReadFailed, WriteFailed };
@@ -71,9 +78,14 @@ struct TranscodeResult {
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
                              CipherKey key, MessageSink& sink, const StreamOptions& options = {});
 
-// One open file into another, from where each stands; neither is closed.
-StreamResult TranscodeFile(File& input, File& output, CipherMode mode, CipherKey key,
-                           const StreamOptions& options = {});
+// One open file into another, from where each stands, `front` first as if read from
+// `input`; neither is closed. Once `stop` is set, the next read fails as interrupted.
+StreamResult TranscodeFile(File& input, std::string_view front, File& output, CipherMode mode,
+                           CipherKey key, const StreamOptions& options = {},
+                           const std::atomic<bool>* stop = nullptr);
+StreamResult TranscodeFile(File& input, std::string_view front, ByteSink& output, CipherMode mode,
+                           CipherKey key, const StreamOptions& options = {},
+                           const std::atomic<bool>* stop = nullptr);
 
 // The dialog's run: a failure, once its message is acknowledged, ends the process with
 // exit status 1. An encrypt run that met bytes which will not come back says so after

@@ -1,0 +1,290 @@
+// What a batch runs: the files the arguments name, and those a walk finds in the folders
+// among them. A walk reads each folder through the one above it and follows no symbolic
+// link, so it never leaves the folder the user named; links, FIFOs and devices met on the
+// way are skipped and counted, and a folder that cannot be read is named and counted as
+// failed while the walk goes on.
+
+#include "platform.h"
+#include "tool.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace tool {
+
+namespace {
+
+std::string Join(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    const char last = folder.back();
+    return last == '/' || last == '\\' ? folder + name : folder + "/" + name;
+}
+
+// Backups and the hidden files of stopped runs are no inputs: running them would change
+// the only copies of the originals.
+bool KeptAside(const std::string& name, const Options& options) {
+    return name.ends_with("~") || name.ends_with(quorvex::PendingFile::kSuffix) ||
+           (options.backup && name.ends_with(*options.backup));
+}
+
+// Whether `output` is `folder` or lies anywhere below it, whatever links lead there.
+bool Within(const std::string& output, const std::string& folder) {
+    std::error_code error;
+    fs::path path = fs::weakly_canonical(PathOf(output), error);
+    if (error)
+        path = fs::absolute(PathOf(output), error);
+    for (;; path = path.parent_path()) {
+        if (fs::equivalent(path, PathOf(folder), error))
+            return true;
+        if (path == path.parent_path())
+            return false;
+    }
+}
+
+using Identities = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+
+class Planner {
+public:
+    Planner(const Options& options, bool output) : m_options(options), m_output(output) {
+        if (output && !options.inPlace)
+            m_outputRoot = Place::Named(options.outputFolder);
+    }
+
+    Plan Make() {
+        for (const std::string& argument : m_options.files) {
+            if (argument == "-")
+                return Refuse("standard input cannot go with --output-dir, --in-place or "
+                              "several files");
+            Add(argument);
+            if (!m_plan.refusal.empty())
+                return std::move(m_plan);
+        }
+        if (m_output && !m_options.inPlace)
+            CheckTargets();
+        return std::move(m_plan);
+    }
+
+private:
+    Plan Refuse(std::string why) {
+        Plan refused;
+        refused.refusal = std::move(why);
+        return refused;
+    }
+
+    void Add(const std::string& argument) {
+        std::error_code error;
+        const fs::path path = PathOf(argument);
+        const fs::file_status status = fs::status(path, error);
+        if (fs::is_directory(status)) {
+            if (!m_options.recursive)
+                m_plan.failed.push_back(
+                    Failure("cannot read", Quoted(argument), "is a folder (use -r)"));
+            else if (m_output && !m_options.inPlace && Within(m_options.outputFolder, argument))
+                m_plan.refusal = "cannot write into " + Quoted(m_options.outputFolder) +
+                                 ", which is inside the input folder " + Quoted(argument);
+            else
+                Walk(argument);
+            return;
+        }
+        if (!m_options.inPlace) {
+            Input(argument, {nullptr, Utf8(path.filename()), m_outputRoot, argument});
+            return;
+        }
+        // In place, a link the user names is followed, and the file it leads to replaced.
+        if (fs::exists(status) && !fs::is_regular_file(status)) {
+            m_plan.failed.push_back(Failure("cannot replace", Quoted(argument),
+                                            quorvex::DescribeError(quorvex::kNotRegularFile)));
+            return;
+        }
+        fs::path real = path;
+        if (fs::is_symlink(fs::symlink_status(path, error)))
+            real = fs::canonical(path, error);
+        const PlacePtr folder = Place::Named(Utf8(error ? path.parent_path() : real.parent_path()));
+        Input(argument, {folder, Utf8((error ? path : real).filename()), folder, argument});
+    }
+
+    void Input(const std::string& path, Job job) {
+        quorvex::FileIdentity identity;
+        quorvex::SystemError error = 0;
+        if (quorvex::IdentifyPath(path, identity, error) && identity.regular) {
+            const auto [at, added] = m_inputs.emplace(identity.volume, identity.index);
+            if (!added && m_options.inPlace) {
+                m_plan.refusal = Quoted(path) + " and another input are the same file";
+                return;
+            }
+        }
+        m_plan.jobs.push_back(std::move(job));
+    }
+
+    void Walk(const std::string& argument) {
+        FolderOpener opener(false, FoldersHeld(1));
+        std::vector<std::pair<PlacePtr, PlacePtr>> folders{{Place::Named(argument), m_outputRoot}};
+        while (!folders.empty()) {
+            const auto [from, to] = std::move(folders.back());
+            folders.pop_back();
+            quorvex::SystemError error = 0;
+            std::string where;
+            const quorvex::Folder* folder = opener.Open(from, error, where);
+            std::vector<quorvex::Folder::Entry> entries;
+            if (folder && !folder->List(entries, error))
+                where = from->Path();
+            if (!folder || !where.empty()) {
+                m_plan.failed.push_back(
+                    Failure("cannot read folder", Quoted(where), quorvex::DescribeError(error)));
+                continue;
+            }
+            std::sort(entries.begin(), entries.end(),
+                      [](const auto& a, const auto& b) { return a.name > b.name; });
+            for (const quorvex::Folder::Entry& entry : entries)
+                Found(*folder, from, to, entry, folders);
+        }
+    }
+
+    void Found(const quorvex::Folder& folder, const PlacePtr& from, const PlacePtr& to,
+               const quorvex::Folder::Entry& entry,
+               std::vector<std::pair<PlacePtr, PlacePtr>>& folders) {
+        using Kind = quorvex::Folder::Kind;
+        if (KeptAside(entry.name, m_options))
+            return;
+        const std::string shown = Quoted(Join(from->Path(), entry.name));
+        if (entry.kind == Kind::Link || entry.kind == Kind::Other) {
+            m_plan.skipped.push_back(
+                shown + (entry.kind == Kind::Link ? ": symbolic link" : ": not a regular file") +
+                ", skipped");
+        } else if (entry.kind == Kind::Folder) {
+            folders.emplace_back(Place::Below(from, entry.name),
+                                 to ? Place::Below(to, entry.name) : nullptr);
+        } else {
+            quorvex::FileIdentity identity;
+            Kind kind = Kind::Regular;
+            quorvex::SystemError error = 0;
+            if (folder.Identify(entry.name, identity, kind, error))
+                m_inputs.emplace(identity.volume, identity.index);
+            m_plan.jobs.push_back({from, entry.name, m_options.inPlace ? from : to, {}});
+        }
+    }
+
+    // No two inputs may end in one output, and no output may be an input: one would be
+    // lost, or run twice.
+    void CheckTargets() {
+        std::map<std::string, std::string> written;
+        for (const Job& job : m_plan.jobs) {
+            const std::string target = job.Target();
+            const auto [at, added] =
+                written.emplace(Utf8(PathOf(target).lexically_normal()), job.Source());
+            if (!added) {
+                m_plan.refusal = Quoted(at->second) + " and " + Quoted(job.Source()) +
+                                 " would both be written to " + Quoted(target);
+                return;
+            }
+            quorvex::FileIdentity identity;
+            quorvex::SystemError error = 0;
+            if (quorvex::IdentifyPath(target, identity, error) && identity.regular &&
+                m_inputs.contains({identity.volume, identity.index})) {
+                m_plan.refusal = Quoted(target) + " would be both an input and an output";
+                return;
+            }
+        }
+    }
+
+    const Options& m_options;
+    bool m_output;
+    PlacePtr m_outputRoot;
+    Identities m_inputs;
+    Plan m_plan;
+};
+
+} // namespace
+
+PlacePtr Place::Named(std::string path) {
+    return std::make_shared<const Place>(Place{nullptr, std::move(path), 0});
+}
+
+PlacePtr Place::Below(PlacePtr parent, std::string name) {
+    const std::size_t depth = parent->depth + 1;
+    return std::make_shared<const Place>(Place{std::move(parent), std::move(name), depth});
+}
+
+std::string Place::Path() const {
+    std::vector<const Place*> parts;
+    for (const Place* at = this; at; at = at->parent.get())
+        parts.push_back(at);
+    std::string path;
+    for (auto at = parts.rbegin(); at != parts.rend(); ++at)
+        path = at == parts.rbegin() ? (*at)->name : Join(path, (*at)->name);
+    return path;
+}
+
+const quorvex::Folder* FolderOpener::Open(const PlacePtr& place, quorvex::SystemError& error,
+                                          std::string& where) {
+    // The places still to open, deepest first, up to one whose folder is open already.
+    std::vector<PlacePtr> missing;
+    std::size_t held = m_chain.size();
+    for (PlacePtr at = place; at; at = at->parent) {
+        const std::size_t first = m_chain.empty() ? 0 : m_chain.front().first->depth;
+        if (at->depth >= first && at->depth - first < m_chain.size() &&
+            m_chain[at->depth - first].first == at) {
+            held = at->depth - first + 1;
+            break;
+        }
+        missing.push_back(at);
+        held = 0;
+    }
+    m_chain.resize(held);
+    for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
+        const auto next = [&] {
+            return m_chain.empty() ? quorvex::Folder::Open((*at)->name, m_make, error)
+                                   : m_chain.back().second.Child((*at)->name, m_make, error);
+        };
+        quorvex::Folder folder = next();
+        // Out of descriptors: the parent alone is enough to go on.
+        if (!folder.IsOpen() && quorvex::IsOutOfHandles(error) && m_chain.size() > 1) {
+            m_chain.erase(m_chain.begin(), m_chain.end() - 1);
+            folder = next();
+        }
+        if (!folder.IsOpen()) {
+            where = (*at)->Path();
+            m_chain.clear();
+            return nullptr;
+        }
+        m_chain.emplace_back(*at, std::move(folder));
+        if (m_chain.size() > m_held)
+            m_chain.erase(m_chain.begin());
+    }
+    return &m_chain.back().second;
+}
+
+std::string Job::Source() const {
+    return argument.empty() ? Join(from->Path(), name) : argument;
+}
+
+std::string Job::Target() const {
+    return Join(to->Path(), name);
+}
+
+// Files a worker may have open beside its folders: input, output, the file it replaces,
+// and one more while a folder is listed; and what the process keeps for itself.
+constexpr std::size_t kFilesPerWorker = 4;
+constexpr std::size_t kReserved = 32;
+
+std::size_t FoldersHeld(std::size_t openers) {
+    const std::size_t limit = platform::OpenFileLimit();
+    const std::size_t spare = limit > kReserved ? limit - kReserved : 0;
+    return std::clamp<std::size_t>(spare / (2 * std::max<std::size_t>(openers, 1)), 1, 16);
+}
+
+std::size_t WorkersAllowed() {
+    const std::size_t limit = platform::OpenFileLimit();
+    return std::max<std::size_t>(1, (limit > kReserved ? limit - kReserved : 0) /
+                                        (kFilesPerWorker + 2));
+}
+
+Plan MakePlan(const Options& options, bool output) {
+    return Planner(options, output).Make();
+}
+
+} // namespace tool
