@@ -170,13 +170,17 @@ int Edit(const Options& options) {
     }
 
     // Written since it was deciphered, or gone: the other change is not overwritten.
-    const auto changed = [&] {
+    const auto changed = [&]() -> std::string {
         quorvex::FileIdentity now;
         quorvex::Folder::Kind kind = quorvex::Folder::Kind::Regular;
-        return !folder.Identify(name, now, kind, error) || !now.UnchangedSince(before);
+        if (!folder.Identify(name, now, kind, error))
+            return shown + " was removed since it was deciphered";
+        return now.UnchangedSince(before)
+                   ? std::string()
+                   : shown + " changed since it was deciphered, and is left as it is";
     };
-    if (changed())
-        return scratch.Keep(shown + " changed since it was deciphered, and is left as it is");
+    if (const std::string why = changed(); !why.empty())
+        return scratch.Keep(why);
     quorvex::File edited = quorvex::File::OpenForReading(scratch.Text(), error);
     quorvex::File again = folder.OpenRegular(name, error);
     SameAs same(edited);
@@ -205,8 +209,8 @@ int Edit(const Options& options) {
     source.shown = Quoted(scratch.Text());
     if (!edited.IsOpen() || !edited.Identify(source.identity, error))
         return scratch.Keep(Failure("cannot read", source.shown, quorvex::DescribeError(error)));
-    if (changed())
-        return scratch.Keep(shown + " changed since it was deciphered, and is left as it is");
+    if (const std::string why = changed(); !why.empty())
+        return scratch.Keep(why);
     Destination to;
     to.folder = &folder;
     to.name = name;

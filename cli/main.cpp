@@ -124,9 +124,10 @@ int RunOne(const tool::Options& options) {
 
 // One file: the whole ranking. Several, or folders: a line for each.
 int DetectGames(tool::Options options) {
-    const bool one =
-        options.files.size() == 1 &&
-        (options.files[0] == "-" || !std::filesystem::is_directory(tool::PathOf(options.files[0])));
+    std::error_code error;
+    const bool one = options.files.size() == 1 &&
+                     (options.files[0] == "-" ||
+                      !std::filesystem::is_directory(tool::PathOf(options.files[0]), error));
     tool::Plan plan;
     if (one)
         plan.jobs.push_back({nullptr, options.files[0], nullptr, options.files[0]});
