@@ -55,7 +55,6 @@ FileRun RunJob(const Options& options, const Job& job, Openers& openers,
         FileRun refused;
         refused.outcome = choice.skip ? Outcome::Skipped : Outcome::NoKey;
         refused.messages = choice.messages;
-        refused.messages.push_back(choice.refusal);
         return refused;
     }
     Destination to;

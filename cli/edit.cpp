@@ -132,12 +132,8 @@ int Edit(const Options& options) {
         (JudgesFront(options) && !ReadFront(input, front, error)))
         return failed("cannot read", error);
     const KeyChoice choice = ChooseKey(options, front, file);
-    for (const std::string& message : choice.messages)
-        Say(message);
-    if (!choice.key) {
-        Say(choice.refusal);
+    if (!SayChoice(choice))
         return kExitNoKey;
-    }
 
     Scratch scratch(name);
     if (!scratch.Made()) {
@@ -148,7 +144,7 @@ int Edit(const Options& options) {
         quorvex::File text = quorvex::File::OpenForWriting(scratch.Text(), 0600, error);
         const quorvex::StreamResult deciphered =
             text.IsOpen()
-                ? quorvex::TranscodeFile(input, front, text, quorvex::kDecrypt, *choice.key)
+                ? quorvex::TranscodeOpened(input, front, text, quorvex::kDecrypt, *choice.key)
                 : quorvex::StreamResult{quorvex::StreamStatus::WriteFailed, error};
         if (deciphered.status == quorvex::StreamStatus::ReadFailed)
             return failed("cannot read", deciphered.error);
@@ -185,7 +181,7 @@ int Edit(const Options& options) {
     quorvex::File again = folder.OpenRegular(name, error);
     SameAs same(edited);
     if (edited.IsOpen() && again.IsOpen() &&
-        quorvex::TranscodeFile(again, {}, same, quorvex::kDecrypt, *choice.key).status ==
+        quorvex::TranscodeOpened(again, {}, same, quorvex::kDecrypt, *choice.key).status ==
             quorvex::StreamStatus::Completed &&
         same.Same()) {
         if (!options.quiet)

@@ -107,6 +107,12 @@ std::string Report(const quorvex::Detection& detection, const std::string& shown
     return out.str();
 }
 
+bool SayChoice(const KeyChoice& choice) {
+    for (const std::string& message : choice.messages)
+        Say(message);
+    return choice.key.has_value();
+}
+
 bool JudgesFront(const Options& options) {
     return !options.offset && (options.AutoGame() || options.inPlace || !options.quiet);
 }
@@ -138,7 +144,7 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
         } else {
             std::string report = Report(detection, shown, false);
             report.pop_back(); // its last line end: Say ends the line
-            choice.refusal = "no game is clearly right for " + shown + ":\n" + report;
+            choice.messages.push_back("no game is clearly right for " + shown + ":\n" + report);
         }
         return choice;
     }
@@ -152,7 +158,7 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
     if (!done.empty() && options.inPlace && !options.force) {
         choice.key.reset();
         choice.skip = true;
-        choice.refusal = done + "; skipped (--force runs it all the same)";
+        choice.messages.push_back(done + "; skipped (--force runs it all the same)");
     } else if (!done.empty() && !options.quiet) {
         choice.messages.push_back("warning: " + done);
     }

@@ -83,12 +83,8 @@ int RunOne(const tool::Options& options) {
         return tool::kExitFailure;
     }
     const tool::KeyChoice choice = tool::ChooseKey(options, front, input, standardIn);
-    for (const std::string& message : choice.messages)
-        Say(message);
-    if (!choice.key) {
-        Say(choice.refusal);
+    if (!tool::SayChoice(choice))
         return tool::kExitNoKey;
-    }
     quorvex::FileIdentity in, out;
     if (!standardOut && quorvex::IdentifyPath(output, out, error)) {
         std::error_code status;

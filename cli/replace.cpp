@@ -48,7 +48,7 @@ FileRun WriteResult(Source& source, const Destination& to, quorvex::CipherMode m
         return failed(writing, to.shown, error);
     quorvex::StreamOptions options;
     options.bytesRead = progress;
-    const quorvex::StreamResult stream = quorvex::TranscodeFile(
+    const quorvex::StreamResult stream = quorvex::TranscodeOpened(
         *source.file, source.front, pending.Contents(), mode, key, options, stop);
     if (stream.status == quorvex::StreamStatus::ReadFailed &&
         stream.error == quorvex::kInterrupted) {

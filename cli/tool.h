@@ -87,14 +87,16 @@ quorvex::Detection DetectFront(std::string_view front, bool anyOffset);
 struct KeyChoice {
     std::optional<quorvex::CipherKey> key;
     bool skip = false;
-    std::string refusal;               // why there is no key, or why the file is skipped
-    std::vector<std::string> messages; // warnings, and the game --game auto chose
+    // Warnings, the game --game auto chose, and last, when there is no key, why not.
+    std::vector<std::string> messages;
 };
 // `name` is the file's, or the words for standard input when `standard`.
 KeyChoice ChooseKey(const Options& options, std::string_view front, const std::string& name,
                     bool standard = false);
 // Whether ChooseKey needs the front of the file.
 bool JudgesFront(const Options& options);
+// Says at once what the choice has to say; whether there is a key to run with.
+bool SayChoice(const KeyChoice& choice);
 
 // Walks ----------------------------------------------------------------------------------
 

@@ -102,16 +102,16 @@ TranscodeResult Fail(MessageSink& sink, RunOutcome outcome, std::string_view mes
 
 } // namespace
 
-StreamResult TranscodeFile(File& input, std::string_view front, File& output, CipherMode mode,
-                           CipherKey key, const StreamOptions& options,
-                           const std::atomic<bool>* stop) {
+StreamResult TranscodeOpened(File& input, std::string_view front, File& output, CipherMode mode,
+                             CipherKey key, const StreamOptions& options,
+                             const std::atomic<bool>* stop) {
     FileSink target(output);
-    return TranscodeFile(input, front, target, mode, key, options, stop);
+    return TranscodeOpened(input, front, target, mode, key, options, stop);
 }
 
-StreamResult TranscodeFile(File& input, std::string_view front, ByteSink& output, CipherMode mode,
-                           CipherKey key, const StreamOptions& options,
-                           const std::atomic<bool>* stop) {
+StreamResult TranscodeOpened(File& input, std::string_view front, ByteSink& output, CipherMode mode,
+                             CipherKey key, const StreamOptions& options,
+                             const std::atomic<bool>* stop) {
     FileSource source(input, front, stop);
     return TranscodeStream(source, output, mode, key, options);
 }
@@ -137,7 +137,8 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
         return {};
 
     sink.Show(mode == kEncrypt ? messages::kStartEncrypt : messages::kStartDecrypt);
-    const StreamResult stream = TranscodeFile(*in.file, input.front, *out.file, mode, key, options);
+    const StreamResult stream =
+        TranscodeOpened(*in.file, input.front, *out.file, mode, key, options);
     if (stream.status == StreamStatus::ReadFailed)
         return Fail(sink, RunOutcome::ReadFailed, messages::kReadFailed, FileRole::Input,
                     DescribeError(stream.error));

@@ -80,12 +80,12 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
 
 // One open file into another, from where each stands, `front` first as if read from
 // `input`; neither is closed. Once `stop` is set, the next read fails as interrupted.
-StreamResult TranscodeFile(File& input, std::string_view front, File& output, CipherMode mode,
-                           CipherKey key, const StreamOptions& options = {},
-                           const std::atomic<bool>* stop = nullptr);
-StreamResult TranscodeFile(File& input, std::string_view front, ByteSink& output, CipherMode mode,
-                           CipherKey key, const StreamOptions& options = {},
-                           const std::atomic<bool>* stop = nullptr);
+StreamResult TranscodeOpened(File& input, std::string_view front, File& output, CipherMode mode,
+                             CipherKey key, const StreamOptions& options = {},
+                             const std::atomic<bool>* stop = nullptr);
+StreamResult TranscodeOpened(File& input, std::string_view front, ByteSink& output, CipherMode mode,
+                             CipherKey key, const StreamOptions& options = {},
+                             const std::atomic<bool>* stop = nullptr);
 
 // The dialog's run: a failure, once its message is acknowledged, ends the process with
 // exit status 1. An encrypt run that met bytes which will not come back says so after
