@@ -228,9 +228,10 @@ TEST(Tool, OneFileEveryWayItCanGo) {
         {{"detect", "o50.txt"}, 3, "stdout:no game gives plausible text", {{"o50.txt", kOffset50}}},
         {{"detect", "in.txt"}, 3, "stdout:'in.txt' reads as text as it is"},
         {{"detect", "empty.txt"}, 3, "stdout:'empty.txt' is empty", {{"empty.txt", ""}}},
-        {{"detect", "enc.txt", "in.txt", "empty.txt", "o50.txt"}, 3,
-         "stdout=enc.txt: Velmire\nin.txt: not enciphered\nempty.txt: empty\no50.txt: no game gives plausible text\n",
-         {{"empty.txt", ""}, {"o50.txt", kOffset50}}},
+        {{"detect", "enc.txt", "in.txt", "empty.txt", "o50.txt", "yes it is.txt"}, 3,
+         "stdout=enc.txt: Velmire\nin.txt: not enciphered\nempty.txt: empty\no50.txt: no game gives plausible text\n"
+         "'yes it is.txt': uncertain: Ostrand or Velmire\n",
+         {{"empty.txt", ""}, {"o50.txt", kOffset50}, {"yes it is.txt", Encrypted("yes\n", 2)}}},
         {{"detect", "-r", "d"}, 0, "stdout=d/x.txt: Velmire\nd/y/z.txt: Ostrand\n", {{"d/x.txt", kEnciphered}, {"d/y/z.txt", Encrypted(kText, 2)}}},
         {{"detect", "missing.txt"}, 1, "cannot read 'missing.txt'"},
 #ifdef _WIN32
@@ -324,6 +325,9 @@ TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
          {{"shared/a.txt", kText}, {"victim.txt", kText}, {"shared/sub/evil.txt", "@symlink ../../victim.txt"},
           {"shared/twin.txt", "@symlink a.txt"}, {"shared/up", "@symlink .."}},
          {{"shared/a.txt", kEnciphered}, {"victim.txt", kText}}},
+        {{"encrypt", "-g", "1", "-o", "out", "in.txt", "enc.txt"}, 1, "cannot write output 'out/in.txt': symbolic link",
+         {{"out/in.txt", "@symlink ../victim.txt"}, {"out/enc.txt", "@fifo"}, {"victim.txt", "keep"}},
+         {{"victim.txt", "keep"}}},
         {{"encrypt", "-g", "1", "-r", "-o", "out", "shared"}, 0, "=quorvex-cli: 'shared/sub/evil.txt': symbolic link, skipped\n"
          "quorvex-cli: 1 file done, 1 skipped, 0 failed, 0.2 KiB\n", {{"shared/a.txt", kText}, {"shared/sub/evil.txt", "@symlink ../../in.txt"}},
          {{"out/a.txt", kEnciphered}, {"out/sub/evil.txt", {}}}},
