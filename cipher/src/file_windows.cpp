@@ -45,7 +45,7 @@ std::string DescribeError(SystemError error) {
 }
 
 File File::OpenForReading(const std::string& path, SystemError& error) {
-    const std::wstring wide = ToUtf16(path);
+    const std::wstring wide = WidePath(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
               true);
@@ -55,7 +55,7 @@ File File::OpenForReading(const std::string& path, SystemError& error) {
 }
 
 File File::OpenForWriting(const std::string& path, SystemError& error) {
-    const std::wstring wide = ToUtf16(path);
+    const std::wstring wide = WidePath(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr),
               true);
@@ -66,7 +66,7 @@ File File::OpenForWriting(const std::string& path, SystemError& error) {
 
 // Hidden while it is being written; Replace shows it again as it takes the final name.
 File File::CreateNew(const std::string& path, std::optional<unsigned>, SystemError& error) {
-    File file(::CreateFileW(ToUtf16(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    File file(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_HIDDEN, nullptr),
               true);
     if (!file.IsOpen())
@@ -171,7 +171,7 @@ SystemError File::Close() {
 namespace files {
 
 bool Permissions(const std::string& path, unsigned& permissions, SystemError& error) {
-    const DWORD attributes = ::GetFileAttributesW(ToUtf16(path).c_str());
+    const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         error = LastError();
         return false;
@@ -181,9 +181,9 @@ bool Permissions(const std::string& path, unsigned& permissions, SystemError& er
 }
 
 bool Replace(const std::string& from, const std::string& to, SystemError& error) {
-    const std::wstring source = ToUtf16(from);
+    const std::wstring source = WidePath(from);
     if (::SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL) &&
-        ::MoveFileExW(source.c_str(), ToUtf16(to).c_str(),
+        ::MoveFileExW(source.c_str(), WidePath(to).c_str(),
                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     error = LastError();
@@ -191,9 +191,9 @@ bool Replace(const std::string& from, const std::string& to, SystemError& error)
 }
 
 bool Link(const std::string& from, const std::string& to, SystemError& error) {
-    const std::wstring name = ToUtf16(to);
+    const std::wstring name = WidePath(to);
     ::DeleteFileW(name.c_str());
-    if (::CreateHardLinkW(name.c_str(), ToUtf16(from).c_str(), nullptr))
+    if (::CreateHardLinkW(name.c_str(), WidePath(from).c_str(), nullptr))
         return true;
     error = LastError();
     return false;
@@ -205,7 +205,7 @@ bool SyncFolder(const std::string&, SystemError&) {
 }
 
 bool Remove(const std::string& path) {
-    return ::DeleteFileW(ToUtf16(path).c_str()) != 0;
+    return ::DeleteFileW(WidePath(path).c_str()) != 0;
 }
 
 } // namespace files
