@@ -195,6 +195,7 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const platform::Console console;
     std::vector<std::string> arguments = platform::Arguments(argc, argv);
     // --backup takes its suffix only after '=': the next argument is always a file.
     for (std::string& argument : arguments)
@@ -218,8 +219,9 @@ int main(int argc, char** argv) {
     tool::Options options;
     CLI::App* encrypt = AddRunCommand(app, "encrypt", "Encipher files", options);
     CLI::App* decrypt = AddRunCommand(app, "decrypt", "Decipher files", options);
-    CLI::App* edit = app.add_subcommand(
-        "edit", "Decipher FILE, open it in $VISUAL or $EDITOR, and encipher the changes back");
+    CLI::App* edit = app.add_subcommand("edit", "Decipher FILE, open it in " +
+                                                    std::string(platform::kEditorVariables) +
+                                                    ", and encipher the changes back");
     AddKeyOptions(*edit, options);
     edit->add_option("FILE", options.files, "Enciphered file")->required();
     CLI::App* detect = app.add_subcommand(
