@@ -7,9 +7,9 @@ BUILD_DIR=${BUILD_DIR:-$QUORVEX_ROOT/build}
 BUILD_PACKAGES=(cmake g++ make libcli11-dev qt6-base-dev librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils
                desktop-file-utils appstream dpkg-dev)
-# The Windows programs: the cross compiler, GoogleTest's sources for it, and Wine to run
-# them; python3 draws the icon.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest python3)
+# The Windows programs: the cross compiler, GoogleTest's sources for it, NSIS for the
+# installer, and Wine to run them; python3 draws the icon.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest python3 nsis)
 WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth xdotool x11-utils)
 
 as_root() {
