@@ -320,8 +320,9 @@ int Main(const std::vector<std::string>& arguments) {
     CLI::App* encrypt = AddRunCommand(app, "encrypt", "Encipher files", options);
     CLI::App* decrypt = AddRunCommand(app, "decrypt", "Decipher files", options);
     CLI::App* edit = app.add_subcommand(
-        "edit", "Decipher FILE, open it in $VISUAL or $EDITOR, and encipher the changes back; "
-                "if it cannot be written back, the edited text is kept and named");
+        "edit", "Decipher FILE, open it in " + std::string(platform::kEditorVariables) +
+                    ", and encipher the changes back; if it cannot be written back, the "
+                    "edited text is kept and named");
     AddKeyOptions(*edit, options);
     edit->add_option("FILE", options.files, "Enciphered file")->required();
     CLI::App* detect = app.add_subcommand(
@@ -367,6 +368,7 @@ int FlushedOutput(int status) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const platform::Console console;
     try {
         return FlushedOutput(Main(platform::Arguments(argc, argv)));
     } catch (const std::exception& error) {

@@ -9,8 +9,23 @@
 
 namespace platform {
 
+// The tool's streams for as long as it runs. On Windows every byte goes out as written
+// (no text mode), and the console shows UTF-8 until the object goes, or the process is
+// ended from the console (Ctrl+C, Ctrl+Break, closing the window), when it gets back the
+// code page it had. Elsewhere nothing needs doing.
+class Console {
+public:
+    Console();
+    ~Console();
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+};
+
 // The command line as UTF-8, whatever the system's code page.
 std::vector<std::string> Arguments(int argc, char** argv);
+
+// How the help names the user's editor.
+extern const char* const kEditorVariables;
 
 bool ErrorsGoToTerminal();
 

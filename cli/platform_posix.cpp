@@ -67,6 +67,12 @@ std::string EditorCommand() {
 
 } // namespace
 
+const char* const kEditorVariables = "$VISUAL or $EDITOR";
+
+// A terminal takes bytes as they come, in the user's own locale.
+Console::Console() = default;
+Console::~Console() = default;
+
 std::vector<std::string> Arguments(int argc, char** argv) {
     return {argv, argv + argc};
 }

@@ -7,15 +7,30 @@
 #include <shellapi.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <fcntl.h>
 #include <io.h>
+#include <iostream>
 #include <mutex>
 
 namespace platform {
 
 namespace {
+
+// The console's output code page before the tool changed it; 0 without a console.
+std::atomic<UINT> g_codePage{0};
+
+void RestoreCodePage() {
+    if (const UINT codePage = g_codePage.exchange(0))
+        ::SetConsoleOutputCP(codePage);
+}
+
+BOOL WINAPI RestoreAndEnd(DWORD) {
+    RestoreCodePage();
+    return FALSE; // and let the process end as it would have
+}
 
 std::mutex g_lock;
 std::wstring g_file;
@@ -50,12 +65,29 @@ std::wstring EditorCommand() {
 
 } // namespace
 
-std::vector<std::string> Arguments(int, char**) {
-    // Messages name files in UTF-8; the console shows them as such. No stream of the tool
-    // is in the C runtime's text mode: every byte goes out as written.
-    ::SetConsoleOutputCP(CP_UTF8);
+const char* const kEditorVariables = "%VISUAL% or %EDITOR% (else Notepad)";
+
+// Messages name files in UTF-8; the console shows them as such.
+Console::Console() {
     for (int fd : {0, 1, 2})
         _setmode(fd, _O_BINARY);
+    const UINT codePage = ::GetConsoleOutputCP();
+    if (codePage == 0 || codePage == CP_UTF8)
+        return;
+    g_codePage = codePage;
+    ::SetConsoleCtrlHandler(RestoreAndEnd, TRUE);
+    ::SetConsoleOutputCP(CP_UTF8);
+}
+
+// What is still buffered goes out in UTF-8 first.
+Console::~Console() {
+    std::cout.flush();
+    std::fflush(nullptr);
+    RestoreCodePage();
+    ::SetConsoleCtrlHandler(RestoreAndEnd, FALSE);
+}
+
+std::vector<std::string> Arguments(int, char**) {
     int count = 0;
     wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     std::vector<std::string> arguments;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, cross-builds quorvex.exe and quorvex-cli.exe with mingw-w64,
-# runs their tests under Wine (the dialog's against the Linux quorvex-cli, built first if
-# need be), and packs build-win/quorvex-1.0.0.1-win64.zip.
+# Installs what is missing, cross-builds quorvex.exe, quorvex-cli.exe and the installer
+# build-win/quorvex-1.0.0.1-win64-setup.exe, runs their tests under Wine (the dialog's
+# against the Linux quorvex-cli, built first if need be), and packs
+# build-win/quorvex-1.0.0.1-win64.zip.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 

@@ -3,7 +3,8 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 
-ensure_packages "${BUILD_PACKAGES[@]}" qt6-wayland
+# The desktop's own file chooser comes through its portal.
+ensure_packages "${BUILD_PACKAGES[@]}" qt6-wayland qt6-xdgdesktopportal-platformtheme
 build_project -DQUORVEX_BUILD_TESTS=OFF -DQUORVEX_BUILD_BENCH=OFF
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then

@@ -5,12 +5,14 @@ QUORVEX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$QUORVEX_ROOT/build}
 
 BUILD_PACKAGES=(cmake g++ make libcli11-dev libacl1-dev qt6-base-dev librsvg2-bin)
+# python3-xlib drops a file on the dialog, as a file manager does; acl and attr set what
+# in-place runs must keep.
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth xdotool x11-utils
-               desktop-file-utils appstream dpkg-dev acl attr)
-# The Windows programs: the cross compiler, GoogleTest's sources for it, and Wine to run
-# them; python3 draws the icon.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest python3)
-WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth xdotool x11-utils)
+               python3-xlib desktop-file-utils appstream dpkg-dev acl attr)
+# The Windows programs: the cross compiler, GoogleTest's sources for it, NSIS for the
+# installer, and Wine to run them; python3 draws the icon.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 googletest python3 nsis)
+WINE_PACKAGES=(wine wine64 fonts-wine xvfb xauth xdotool x11-utils python3-xlib)
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then

@@ -99,15 +99,18 @@ mkdir "$work/folder"
 cp "$work/in.txt" "$work/keep.txt"
 
 # A run enciphers the file exactly as the command-line tool does; the menu and, on
-# Windows, the system menu open the About box.
+# Windows, the system menu open the About box. The input is dropped on the dialog, and
+# Tab passes over the radio buttons: from the output box, the second Tab is "Execute".
 start
 about_box "alt Down a"
 [ -n "$wine" ] && about_box "alt+space Up Return"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+/usr/bin/python3 "$(dirname "$0")/drop_file.py" "$work/in.txt" $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) ||
+    fail "the dialog did not take a file dropped on its middle"
 xdotool windowfocus --sync "$main"
-xdotool type --delay 5 "$work/in.txt"
 xdotool key Tab
 xdotool type --delay 5 "$work/gui.txt"
-xdotool key alt+e
+xdotool key Tab Tab space
 messages=$(answer_messages)
 [ "$messages" -eq 5 ] || fail "expected 5 messages for a run, saw $messages"
 "$cli" encrypt --game 0 "$work/in.txt" "$work/cli.txt" || fail "quorvex-cli failed"

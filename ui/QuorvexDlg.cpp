@@ -121,12 +121,13 @@ int CaptionRoom(const QWidget& window, const QString& caption) {
     return title.horizontalAdvance(caption) + 8 * window.fontMetrics().height();
 }
 
+// The desktop's own chooser, through its portal or Qt's platform theme; where the desktop
+// offers none, Qt's own, wide and tall enough that names, sizes and dates show whole.
 std::optional<QString> PickFileToOpen(QWidget* owner) {
     QFileDialog dialog(owner);
-    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // Wide and tall enough that names, sizes and dates show whole.
+    // Only Qt's own dialog ever shows at this size; the desktop's keeps its own.
     const QFontMetrics metrics = dialog.fontMetrics();
     dialog.resize(dialog.sizeHint().expandedTo(
         QSize(100 * metrics.averageCharWidth(), 28 * metrics.height())));

@@ -89,5 +89,5 @@ void ShowDialogMessage(QWidget* owner, const QString& text);
 // How wide a window must be for a window manager to show `caption` whole.
 int CaptionRoom(const QWidget& window, const QString& caption);
 
-// Qt's own file dialog, which, unlike the desktop's, accepts a name that does not exist.
+// The open-file dialog: the desktop's own where it has one, else Qt's.
 std::optional<QString> PickFileToOpen(QWidget* owner);

@@ -6,6 +6,7 @@
 #include "quorvex/utf16.h"
 
 #include <commdlg.h>
+#include <shellapi.h>
 
 #include <vector>
 
@@ -47,40 +48,40 @@ void ShowDialogMessage(HWND owner, const std::wstring& text) {
     ::MessageBoxW(owner, text.c_str(), Title().c_str(), MB_OK);
 }
 
-const Dialog::Entry<QuorvexDlg> QuorvexDlg::kMessageMap[] = {
-    {WM_SYSCOMMAND, kAnyId,
-     [](QuorvexDlg& dlg, WPARAM id, LPARAM parameter, INT_PTR& result) {
-         bool handled = false;
-         dlg.OnSysCommand(static_cast<UINT>(id), parameter, handled);
-         result = handled;
-         return handled;
+// A button's command comes as BN_CLICKED from its control, a menu's from no control.
+const MessageEntry<QuorvexDlg> QuorvexDlg::kMessageMap[] = {
+    {WM_SYSCOMMAND, kAnyId, 0,
+     [](QuorvexDlg& dlg, WPARAM id, LPARAM parameter, LRESULT&) {
+         return dlg.OnSysCommand(static_cast<UINT>(id), parameter);
      }},
-    {WM_PAINT, kAnyId,
-     [](QuorvexDlg& dlg, WPARAM, LPARAM, INT_PTR& result) {
-         bool handled = false;
-         dlg.OnPaint(handled);
-         result = handled;
-         return handled;
-     }},
-    {WM_QUERYDRAGICON, kAnyId,
-     [](QuorvexDlg& dlg, WPARAM, LPARAM, INT_PTR& result) {
-         result = reinterpret_cast<INT_PTR>(dlg.OnQueryDragIcon());
+    {WM_PAINT, kAnyId, 0, [](QuorvexDlg& dlg, WPARAM, LPARAM, LRESULT&) { return dlg.OnPaint(); }},
+    {WM_QUERYDRAGICON, kAnyId, 0,
+     [](QuorvexDlg& dlg, WPARAM, LPARAM, LRESULT& result) {
+         result = reinterpret_cast<LRESULT>(dlg.OnQueryDragIcon());
          return true;
      }},
-    {WM_COMMAND, IDC_EXECUTE, Command<QuorvexDlg, &QuorvexDlg::OnExecute>},
-    {WM_COMMAND, IDC_EXIT, Command<QuorvexDlg, &QuorvexDlg::OnExit>},
-    {WM_COMMAND, IDC_GET_INPUT, Command<QuorvexDlg, &QuorvexDlg::OnGetInput>},
-    {WM_COMMAND, ID_INFO_ABOUT, Command<QuorvexDlg, &QuorvexDlg::OnInfoAbout>},
-    {WM_COMMAND, ID_INFO_EXIT, Command<QuorvexDlg, &QuorvexDlg::OnExit>},
-    {WM_COMMAND, ID_INFO_OPERATION, Command<QuorvexDlg, &QuorvexDlg::OnInfoOperation>},
+    {WM_DROPFILES, kAnyId, 0,
+     [](QuorvexDlg& dlg, WPARAM drop, LPARAM, LRESULT& result) {
+         dlg.OnDropFiles(reinterpret_cast<HDROP>(drop));
+         result = 0;
+         return true;
+     }},
+    {WM_COMMAND, IDC_EXECUTE, BN_CLICKED, Command<QuorvexDlg, &QuorvexDlg::OnExecute>},
+    {WM_COMMAND, IDC_EXIT, BN_CLICKED, Command<QuorvexDlg, &QuorvexDlg::OnExit>},
+    {WM_COMMAND, IDC_GET_INPUT, BN_CLICKED, Command<QuorvexDlg, &QuorvexDlg::OnGetInput>},
+    {WM_COMMAND, ID_INFO_ABOUT, kMenuCommand, Command<QuorvexDlg, &QuorvexDlg::OnInfoAbout>},
+    {WM_COMMAND, ID_INFO_EXIT, kMenuCommand, Command<QuorvexDlg, &QuorvexDlg::OnExit>},
+    {WM_COMMAND, ID_INFO_OPERATION, kMenuCommand,
+     Command<QuorvexDlg, &QuorvexDlg::OnInfoOperation>},
 };
 
 QuorvexDlg::QuorvexDlg(HWND parent)
     : Dialog(IDD_QUORVEX_DIALOG, parent), m_nGame(-1), m_nMode(-1),
       m_hIcon(::LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME))) {}
 
-bool QuorvexDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
-    return Dispatch(kMessageMap, message, wParam, lParam, result);
+bool QuorvexDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    return Dispatch(*this, kMessageMap, message, wParam, lParam, result) ||
+           Dialog::OnMessage(message, wParam, lParam, result);
 }
 
 void QuorvexDlg::DoDataExchange(Exchange direction) {
@@ -105,20 +106,21 @@ BOOL QuorvexDlg::OnInitDialog() {
     m_nMode = 0;
     m_nGame = 0;
     DoDataExchange(Exchange::Push);
+    ::DragAcceptFiles(m_hWnd, TRUE);
     return TRUE;
 }
 
-void QuorvexDlg::OnSysCommand(UINT id, LPARAM, bool& handled) {
-    handled = (id & 0xFFF0) == IDM_ABOUTBOX;
-    if (handled)
-        OnInfoAbout();
+bool QuorvexDlg::OnSysCommand(UINT id, LPARAM) {
+    if ((id & 0xFFF0) != IDM_ABOUTBOX)
+        return false;
+    OnInfoAbout();
+    return true;
 }
 
 // Minimised, the window shows the icon in the middle of its client area.
-void QuorvexDlg::OnPaint(bool& handled) {
-    handled = ::IsIconic(m_hWnd);
-    if (!handled)
-        return;
+bool QuorvexDlg::OnPaint() {
+    if (!::IsIconic(m_hWnd))
+        return false;
     PAINTSTRUCT paint;
     const HDC dc = ::BeginPaint(m_hWnd, &paint);
     ::SendMessageW(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
@@ -130,10 +132,24 @@ void QuorvexDlg::OnPaint(bool& handled) {
     const int y = (client.bottom - client.top - cy + 1) / 2;
     ::DrawIcon(dc, x, y, m_hIcon);
     ::EndPaint(m_hWnd, &paint);
+    return true;
 }
 
 HICON QuorvexDlg::OnQueryDragIcon() {
     return m_hIcon;
+}
+
+// The first file dropped anywhere on the dialog names the input, as if typed: only the
+// box changes, not the dialog data. A folder names nothing.
+void QuorvexDlg::OnDropFiles(HDROP drop) {
+    std::vector<wchar_t> path(::DragQueryFileW(drop, 0, nullptr, 0) + 1);
+    const bool named = ::DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size())) > 0;
+    ::DragFinish(drop);
+    const DWORD attributes =
+        named ? ::GetFileAttributesW(quorvex::WidePath(quorvex::ToUtf8(path.data())).c_str())
+              : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        ::SetDlgItemTextW(m_hWnd, IDC_INPUT_FILE, path.data());
 }
 
 void QuorvexDlg::OnExecute() {

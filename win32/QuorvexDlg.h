@@ -18,16 +18,18 @@ public:
     HICON m_hIcon;
 
 protected:
-    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
     void DoDataExchange(Exchange direction) override;
     BOOL OnInitDialog() override;
 
 private:
-    static const Entry<QuorvexDlg> kMessageMap[];
+    static const MessageEntry<QuorvexDlg> kMessageMap[];
 
-    void OnSysCommand(UINT id, LPARAM parameter, bool& handled);
-    void OnPaint(bool& handled);
+    // Each returns whether it handled the message; the rest goes to the system.
+    bool OnSysCommand(UINT id, LPARAM parameter);
+    bool OnPaint();
     HICON OnQueryDragIcon();
+    void OnDropFiles(HDROP drop);
     void OnExecute();
     void OnExit();
     void OnGetInput();

@@ -23,6 +23,9 @@
 #define ID_INFO_OPERATION 32772
 #define ID_INFO_EXIT 32773
 
+// The standard help command, which the application's own table takes.
+#define ID_HELP 0xE146
+
 // A system-menu command: its low four bits are zero, and it lies below the system's own.
 #define IDM_ABOUTBOX 0x0010
 

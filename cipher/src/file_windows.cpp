@@ -3,9 +3,7 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <utility>
 
 namespace quorvex {
@@ -101,14 +99,14 @@ bool IsOutOfHandles(SystemError error) {
 
 bool IdentifyPath(const std::string& path, FileIdentity& identity, SystemError& error) {
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!InformationAt(ToUtf16(path), 0, info, error))
+    if (!InformationAt(WidePath(path), 0, info, error))
         return false;
     identity = IdentityOf(info);
     return true;
 }
 
 File File::OpenForReading(const std::string& path, SystemError& error) {
-    const std::wstring wide = ToUtf16(path);
+    const std::wstring wide = WidePath(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
               true);
@@ -118,7 +116,7 @@ File File::OpenForReading(const std::string& path, SystemError& error) {
 }
 
 File File::OpenForWriting(const std::string& path, unsigned, SystemError& error) {
-    const std::wstring wide = ToUtf16(path);
+    const std::wstring wide = WidePath(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr),
               true);
@@ -224,17 +222,19 @@ Folder::~Folder() {
 // or put anything else in its place.
 Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
     const std::string named = path.empty() ? "." : path;
-    std::error_code made;
-    if (make)
-        std::filesystem::create_directories(std::filesystem::path(ToUtf16(named)), made);
+    // Each folder on the way is made if missing; the open below tells what failed.
+    for (std::size_t at = 0; make && at != std::string::npos;) {
+        at = named.find_first_of("/\\", at + 1);
+        ::CreateDirectoryW(WidePath(named.substr(0, at)).c_str(), nullptr);
+    }
     Folder folder;
-    folder.m_handle = ::CreateFileW(ToUtf16(named).c_str(), FILE_READ_ATTRIBUTES,
+    folder.m_handle = ::CreateFileW(WidePath(named).c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     BY_HANDLE_FILE_INFORMATION info{};
     if (folder.m_handle == kNoHandle || !::GetFileInformationByHandle(folder.m_handle, &info) ||
         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        error = made ? made.value() : folder.m_handle == kNoHandle ? LastError() : ERROR_DIRECTORY;
+        error = folder.m_handle == kNoHandle ? LastError() : ERROR_DIRECTORY;
         return {};
     }
     folder.m_path = path;
@@ -262,7 +262,9 @@ Folder Folder::Child(const std::string& name, bool make, SystemError& error) con
         error = attributes & FILE_ATTRIBUTE_REPARSE_POINT ? kIsLink : ERROR_DIRECTORY;
         return {};
     }
-    child.m_path = ToUtf8(wide);
+    child.m_path = m_path.empty() || m_path.ends_with('\\') || m_path.ends_with('/')
+                       ? m_path + name
+                       : m_path + "\\" + name;
     return child;
 }
 
@@ -272,7 +274,7 @@ bool Folder::IsOpen() const {
 
 bool Folder::List(std::vector<Entry>& entries, SystemError& error) const {
     WIN32_FIND_DATAW found{};
-    const HANDLE search = ::FindFirstFileExW(Inside(L"*").c_str(), FindExInfoBasic, &found,
+    const HANDLE search = ::FindFirstFileExW(Inside("*").c_str(), FindExInfoBasic, &found,
                                              FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE) {
         error = LastError();
@@ -326,14 +328,10 @@ bool Folder::Sync(SystemError&) const {
     return true;
 }
 
-std::wstring Folder::Inside(const std::wstring& name) const {
-    const std::wstring folder = ToUtf16(m_path.empty() ? "." : m_path);
-    return folder.ends_with(L'\\') || folder.ends_with(L'/') ? folder + name
-                                                             : folder + L"\\" + name;
-}
-
 std::wstring Folder::Inside(const std::string& name) const {
-    return Inside(ToUtf16(name));
+    const std::string folder = m_path.empty() ? "." : m_path;
+    return WidePath(folder.ends_with('\\') || folder.ends_with('/') ? folder + name
+                                                                    : folder + "\\" + name);
 }
 
 // Hidden while it is being written; it shows again as it takes the final name.

@@ -28,4 +28,28 @@ std::string ToUtf8(std::wstring_view utf16) {
     return narrow;
 }
 
+std::wstring WidePath(std::string_view utf8) {
+    // Folders take 12 characters less than files: room for a name in the 8.3 form.
+    constexpr std::size_t kLongPath = MAX_PATH - 12;
+    std::wstring path = ToUtf16(utf8);
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\"))
+        return path; // already in the system's own form
+    std::wstring full(path.size() + MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size =
+            ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (size == 0)
+            return path;
+        if (size < full.size()) {
+            full.resize(size);
+            break;
+        }
+        full.resize(size);
+    }
+    if (full.size() < kLongPath || full.starts_with(L"\\\\.\\"))
+        return path;
+    // The prefix turns off the system's own tidying of the path, which the full form has had.
+    return full.starts_with(L"\\\\") ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+}
+
 } // namespace quorvex

@@ -150,7 +150,6 @@ private:
     std::string m_path;
 #ifdef _WIN32
     std::wstring Inside(const std::string& name) const;
-    std::wstring Inside(const std::wstring& name) const;
 
     void* m_handle = reinterpret_cast<void*>(-1);
 #else
