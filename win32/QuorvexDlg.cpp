@@ -103,7 +103,7 @@ BOOL QuorvexDlg::OnInitDialog() {
     }
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
     ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-    m_nMode = 0;
+    m_nMode = quorvex::kEncrypt;
     m_nGame = 0;
     DoDataExchange(Exchange::Push);
     ::DragAcceptFiles(m_hWnd, TRUE);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dialog.h"
+#include "quorvex/cipher.h"
 
 #include <string>
 
@@ -11,8 +12,8 @@ public:
     explicit QuorvexDlg(HWND parent = nullptr);
 
     // Dialog data: what a run takes, as of the last exchange.
-    int m_nGame;
-    int m_nMode;
+    quorvex::GameSelection m_nGame;
+    quorvex::CipherMode m_nMode;
     std::wstring m_strInput;
     std::wstring m_strOutput;
     HICON m_hIcon;
