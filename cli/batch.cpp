@@ -42,7 +42,7 @@ FileRun RunJob(const Options& options, const Job& job, Openers& openers,
     if (job.from && !from)
         return Failed(Failure("cannot read folder", Quoted(where), quorvex::DescribeError(error)));
     input = from ? from->OpenRegular(job.name, error)
-                 : quorvex::File::OpenForReading(job.argument, error);
+                 : quorvex::File::OpenForReading(job.argument.value_or(""), error);
     std::string front;
     if (!input.IsOpen() || !input.Identify(source.identity, error) ||
         (JudgesFront(options) && !ReadFront(input, front, error)))
@@ -65,13 +65,16 @@ FileRun RunJob(const Options& options, const Job& job, Openers& openers,
     to.shown = options.inPlace ? source.shown : Quoted(job.Target());
     to.inPlace = to.durable = options.inPlace;
     to.noClobber = options.noClobber;
-    to.refuseLossy = options.inPlace && !options.backup && !options.force;
+    to.force = options.force;
     to.backup = options.backup ? job.name + *options.backup : "";
     FileRun run = WriteResult(source, to, options.mode, *choice.key, &progress, &stop);
     run.messages.insert(run.messages.begin(), choice.messages.begin(), choice.messages.end());
-    if (run.outcome == Outcome::Done && options.mode == quorvex::kEncrypt && run.lossyBytes > 0 &&
-        !options.quiet)
-        run.messages.push_back(LossyWarning(run.lossyBytes, run.firstLossyLine, source.shown));
+    if (run.outcome == Outcome::Done && run.lossyBytes > 0 && !options.quiet)
+        run.messages.push_back(
+            LossyWarning(run.lossyBytes, run.firstLossyLine, source.shown, options.mode));
+    if (run.outcome == Outcome::Done && options.verbose)
+        run.messages.push_back(options.inPlace ? source.shown + " replaced"
+                                               : source.shown + " -> " + to.shown);
     return run;
 }
 
@@ -170,6 +173,9 @@ int RunMany(const Options& options) {
     if (!options.quiet)
         for (const std::string& message : plan.skipped)
             Say(message);
+    if (options.verbose)
+        for (const std::string& message : plan.kept)
+            Say(message);
     for (const std::string& message : plan.failed)
         Say(message);
     for (std::size_t i = 0; i < jobs.size(); ++i) {
@@ -179,11 +185,12 @@ int RunMany(const Options& options) {
         total += runs[i].bytes;
     }
     const std::size_t done = counts[static_cast<int>(Outcome::Done)];
-    const std::size_t skipped = counts[static_cast<int>(Outcome::Skipped)] + plan.skipped.size();
+    const std::size_t skipped =
+        counts[static_cast<int>(Outcome::Skipped)] + plan.skipped.size() + plan.kept.size();
     const std::size_t noKey = counts[static_cast<int>(Outcome::NoKey)];
     const std::size_t failed =
         counts[static_cast<int>(Outcome::Failed)] + noKey + plan.failed.size();
-    if (stop) {
+    if (stop && (finished < jobs.size() || counts[static_cast<int>(Outcome::Interrupted)] > 0)) {
         Say("interrupted: " + std::to_string(done) + " of " + Files(jobs.size()) + " done");
         return interruption.ExitStatus();
     }

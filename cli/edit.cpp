@@ -134,6 +134,11 @@ int Edit(const Options& options) {
     const KeyChoice choice = ChooseKey(options, front, file);
     if (!SayChoice(choice))
         return kExitNoKey;
+    // Its changes could be enciphered back under any game.
+    if (options.AutoGame() && before.size == 0) {
+        Say(shown + " is empty: --game auto cannot tell its game; name it with --game");
+        return kExitNoKey;
+    }
 
     Scratch scratch(name);
     if (!scratch.Made()) {
@@ -157,13 +162,9 @@ int Edit(const Options& options) {
     }
     input.Close();
 
-    if (const int status = platform::RunEditor(scratch.Text()); status != 0) {
-        Say("the editor " +
-            (status < 0 ? std::string("did not finish")
-                        : "failed with status " + std::to_string(status)) +
-            "; " + shown + " is unchanged");
-        return kExitFailure;
-    }
+    // From now on, whatever ends the tool, the text the user may have changed stays.
+    platform::SayOnInterrupt("stopped; the edited text stays in " + Quoted(scratch.Text()));
+    const int status = platform::RunEditor(scratch.Text());
 
     // Written since it was deciphered, or gone: the other change is not overwritten.
     const auto changed = [&]() -> std::string {
@@ -175,20 +176,33 @@ int Edit(const Options& options) {
                    ? std::string()
                    : shown + " changed since it was deciphered, and is left as it is";
     };
-    if (const std::string why = changed(); !why.empty())
-        return scratch.Keep(why);
+    const std::string changedBy = changed();
     quorvex::File edited = quorvex::File::OpenForReading(scratch.Text(), error);
-    quorvex::File again = folder.OpenRegular(name, error);
+    quorvex::File again = changedBy.empty() ? folder.OpenRegular(name, error) : quorvex::File();
     SameAs same(edited);
-    if (edited.IsOpen() && again.IsOpen() &&
+    const bool unchanged =
+        edited.IsOpen() && again.IsOpen() &&
         quorvex::TranscodeOpened(again, {}, same, quorvex::kDecrypt, *choice.key).status ==
             quorvex::StreamStatus::Completed &&
-        same.Same()) {
+        same.Same();
+    again.Close();
+    if (status != 0) {
+        const std::string why = "the editor " +
+                                (status < 0 ? std::string("did not finish")
+                                            : "failed with status " + std::to_string(status)) +
+                                "; " + shown + " is unchanged";
+        if (!unchanged)
+            return scratch.Keep(why);
+        Say(why);
+        return kExitFailure;
+    }
+    if (!changedBy.empty())
+        return scratch.Keep(changedBy);
+    if (unchanged) {
         if (!options.quiet)
             Say("no changes; " + shown + " is left as it was");
         return 0;
     }
-    again.Close();
 
     if (const std::vector<std::uint64_t> lossy = LossyLines(scratch.Text()); !lossy.empty()) {
         Say(LossyLinesWarning(lossy));
@@ -212,6 +226,7 @@ int Edit(const Options& options) {
     to.name = name;
     to.shown = shown;
     to.inPlace = to.durable = true;
+    to.force = true; // lossy bytes were asked about already
     const FileRun run = WriteResult(source, to, quorvex::kEncrypt, *choice.key, nullptr, nullptr);
     if (run.outcome != Outcome::Done)
         return scratch.Keep(run.messages.front() + "; " + shown + " is unchanged");

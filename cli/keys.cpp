@@ -141,10 +141,14 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
                                           detection.ranked[0].name);
         } else if (verdict == quorvex::Verdict::Empty) {
             choice.key = quorvex::GameSelection{0}; // an empty file gives an empty one
+        } else if (verdict == quorvex::Verdict::NotEnciphered && options.inPlace &&
+                   !options.force) {
+            choice.skip = true;
+            choice.messages.push_back(shown + " reads as plain text: it does not look "
+                                              "enciphered; skipped (--force runs it all the same)");
         } else {
-            std::string report = Report(detection, shown, false);
-            report.pop_back(); // its last line end: Say ends the line
-            choice.messages.push_back("no game is clearly right for " + shown + ":\n" + report);
+            choice.messages.push_back("no game is clearly right for " + shown + ": " +
+                                      Verdict(detection, false) + " (detect shows more)");
         }
         return choice;
     }

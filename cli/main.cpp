@@ -25,17 +25,10 @@ using tool::Quoted;
 using tool::Say;
 
 constexpr const char* kCommands[] = {"encrypt", "decrypt", "edit", "detect"};
-constexpr const char* kUsage =
-    "Usage: quorvex-cli encrypt|decrypt (--game GAME | --offset K) [OPTIONS] INPUT OUTPUT\n"
-    "       quorvex-cli encrypt|decrypt (--game GAME | --offset K) [OPTIONS]\n"
-    "                   (--output-dir FOLDER | --in-place) INPUT...\n"
-    "       quorvex-cli edit (--game GAME | --offset K) FILE\n"
-    "       quorvex-cli detect [--any-offset] [-r] FILE...\n"
-    "Try 'quorvex-cli --help' for more information.\n";
 
 int UsageError(const std::string& message) {
     Say(message);
-    std::cerr << kUsage;
+    std::cerr << "Try '" << tool::kProgram << " --help' for more information.\n";
     return tool::kExitUsage;
 }
 
@@ -85,9 +78,18 @@ int RunOne(const tool::Options& options) {
     const tool::KeyChoice choice = tool::ChooseKey(options, front, input, standardIn);
     if (!tool::SayChoice(choice))
         return tool::kExitNoKey;
+    // As cp, no new file is made where a link that leads nowhere stands.
+    std::error_code status;
+    if (!standardOut &&
+        std::filesystem::is_symlink(
+            std::filesystem::symlink_status(tool::PathOf(output), status)) &&
+        !std::filesystem::exists(tool::PathOf(output), status)) {
+        Say(tool::Failure("cannot write output", outputShown,
+                          "not writing through a symbolic link that leads nowhere"));
+        return tool::kExitFailure;
+    }
     quorvex::FileIdentity in, out;
     if (!standardOut && quorvex::IdentifyPath(output, out, error)) {
-        std::error_code status;
         const char* refusal = std::filesystem::is_directory(tool::PathOf(output), status)
                                   ? "is a folder (use -o FOLDER)"
                               : file.Identify(in, error) && in.SameFileAs(out)
@@ -113,8 +115,8 @@ int RunOne(const tool::Options& options) {
                           reading ? inputShown : outputShown, result.reason));
         return tool::kExitFailure;
     }
-    if (options.mode == quorvex::kEncrypt && result.lossyBytes > 0 && !options.quiet)
-        Say(tool::LossyWarning(result.lossyBytes, result.firstLossyLine, inputShown));
+    if (result.lossyBytes > 0 && !options.quiet)
+        Say(tool::LossyWarning(result.lossyBytes, result.firstLossyLine, inputShown, options.mode));
     return 0;
 }
 
@@ -139,6 +141,7 @@ int DetectGames(tool::Options options) {
     tool::FolderOpener opener(false, tool::FoldersHeld(1));
     for (const tool::Job& job : plan.jobs) {
         const bool standard = job.argument == "-";
+        const std::string argument = job.argument.value_or("");
         const std::string name = standard ? "standard input" : job.Source();
         quorvex::SystemError error = 0;
         std::string where;
@@ -146,7 +149,7 @@ int DetectGames(tool::Options options) {
         quorvex::File file = standard   ? quorvex::File::StandardInput()
                              : folder   ? folder->OpenRegular(job.name, error)
                              : job.from ? quorvex::File()
-                                        : quorvex::File::OpenForReading(job.argument, error);
+                                        : quorvex::File::OpenForReading(argument, error);
         std::string front;
         if (!file.IsOpen() || !tool::ReadFront(file, front, error)) {
             Say(tool::Failure("cannot read", standard ? name : Quoted(where.empty() ? name : where),
@@ -178,6 +181,16 @@ std::string Explain(const CLI::ParseError& error) {
         return (first.starts_with("-") ? "unknown option " : "unexpected argument ") +
                Quoted(first);
     }
+    if (dynamic_cast<const CLI::RequiredError*>(&error) && what.ends_with(" is required"))
+        return what.starts_with("-") ? what : "no file is named";
+    if (const std::size_t colon = what.find(": ");
+        dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        const std::string option = what.substr(0, colon);
+        if (what.find("At Most") == std::string::npos)
+            return option + " needs a value";
+        return option.starts_with("-") ? option + " is given more than once"
+                                       : "only one " + option + " is taken";
+    }
     if (what.size() > 1 && std::isupper(static_cast<unsigned char>(what[0])) &&
         std::islower(static_cast<unsigned char>(what[1])))
         what[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(what[0])));
@@ -198,7 +211,7 @@ CLI::Validator WholeNumber(long first, long last) {
                        ? std::string()
                        : Quoted(text) + " is not a whole number from " + range;
         },
-        "N", "");
+        "", "");
 }
 
 // --backup takes its suffix only after '=', and shows so in the help.
@@ -215,13 +228,17 @@ public:
 };
 
 void AddKeyOptions(CLI::App& command, tool::Options& options) {
-    CLI::Option* game = command.add_option(
-        "-g,--game", options.game,
-        "Game: " + tool::GameChoices() + "; auto (decrypt and edit) takes the one detect names");
+    CLI::Option* game = command
+                            .add_option("-g,--game", options.game,
+                                        "Game: " + tool::GameChoices() +
+                                            "; auto (decrypt and edit) takes the one detect "
+                                            "names, and says which")
+                            ->type_name("GAME");
     command
         .add_option("--offset", options.offset,
                     "Offset 0 to 94 of a game that is not in the list, in place of --game")
         ->check(WholeNumber(0, quorvex::kAlphabetSize - 1))
+        ->type_name("K")
         ->excludes(game);
     command.add_flag("-q,--quiet", options.quiet,
                      "No warnings: bytes that will not come back, a file that looks already "
@@ -231,16 +248,24 @@ void AddKeyOptions(CLI::App& command, tool::Options& options) {
 CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* what, tool::Options& options) {
     CLI::App* command = app.add_subcommand(name, what);
     AddKeyOptions(*command, options);
-    command->add_flag("-v,--verbose", options.verbose, "Print every stage of the run to stderr");
+    command->add_flag("-v,--verbose", options.verbose,
+                      "Print every stage of a single run, or each file of a batch, to stderr");
     command->add_flag("-n,--no-clobber", options.noClobber,
                       "Skip an output that exists already (counted as skipped, not failed)");
     command->add_flag("-f,--force", options.force,
-                      "Overwrite an existing OUTPUT without asking; in place, also run files "
-                      "that look already run and files whose bytes would not come back");
-    CLI::Option* folder = command->add_option("-o,--output-dir", options.outputFolder,
-                                              "Write each INPUT into FOLDER under its own name");
+                      "Overwrite an existing OUTPUT without asking, and replace outputs that "
+                      "are write-protected or whose bytes would not come back; in place, also "
+                      "run files that look already run");
+    CLI::Option* folder = command
+                              ->add_option("-o,--output-dir", options.outputFolder,
+                                           "Write each INPUT into FOLDER under its own name; a "
+                                           "file whose bytes would not come back is not replaced")
+                              ->type_name("FOLDER");
     CLI::Option* inPlace =
-        command->add_flag("-i,--in-place", options.inPlace, "Replace each INPUT with its result")
+        command
+            ->add_flag("-i,--in-place", options.inPlace,
+                       "Replace each INPUT with its result, keeping its owner, permissions and "
+                       "attributes; only regular files, and none whose bytes would not come back")
             ->excludes(folder);
     command
         ->add_flag("--backup{~}", options.backup,
@@ -248,13 +273,16 @@ CLI::App* AddRunCommand(CLI::App& app, const char* name, const char* what, tool:
         ->needs(inPlace);
     command->add_flag("-r,--recursive", options.recursive,
                       "Run every file in the folders given, keeping their relative paths; "
-                      "symbolic links, backups and devices met on the way are skipped");
+                      "symbolic links, FIFOs, devices and backups met on the way are skipped");
     command->add_option("-j,--jobs", options.jobs, "Files run at once (default: one per core)")
-        ->check(WholeNumber(1, 1024));
+        ->check(WholeNumber(1, 1024))
+        ->type_name("N");
     command
         ->add_option("FILES", options.files,
                      "INPUT OUTPUT, or the inputs with --output-dir or --in-place; - is standard "
-                     "input or output")
+                     "input or output; an OUTPUT that holds something is overwritten only when "
+                     "you say yes, or with -f")
+        ->type_name("")
         ->required();
     return command;
 }
@@ -273,6 +301,9 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
         return "-n does not go with --in-place, which always replaces its files";
     if (options.backup && options.backup->empty())
         return "--backup= needs a SUFFIX after '='";
+    // A suffix with a separator names no file beside the original.
+    if (options.backup && options.backup->find_first_of("/\\") != std::string::npos)
+        return "--backup=SUFFIX must not hold a folder separator";
     if (edit && options.files.size() != 1)
         return "edit takes one FILE";
     if (!run && !edit)
@@ -324,7 +355,10 @@ int Main(const std::vector<std::string>& arguments) {
                     ", and encipher the changes back; if it cannot be written back, the "
                     "edited text is kept and named");
     AddKeyOptions(*edit, options);
-    edit->add_option("FILE", options.files, "Enciphered file")->required();
+    edit->add_option("FILE", options.files, "Enciphered file")
+        ->type_name("")
+        ->expected(1)
+        ->required();
     CLI::App* detect = app.add_subcommand(
         "detect", "Tell which game each FILE was enciphered for, from its first 256 KiB");
     detect->add_flag("--any-offset", options.anyOffset,
@@ -332,6 +366,7 @@ int Main(const std::vector<std::string>& arguments) {
     detect->add_flag("-r,--recursive", options.recursive,
                      "Tell it for every file in the folders given, a line each");
     detect->add_option("FILE", options.files, "Enciphered files, or - for standard input")
+        ->type_name("")
         ->required();
 
     std::vector<const char*> pointers;
@@ -356,19 +391,22 @@ int Main(const std::vector<std::string>& arguments) {
     return options.ManyFiles() ? tool::RunMany(options) : RunOne(options);
 }
 
-// Every write to standard output is checked, as coreutils programs check theirs.
+// Every write to standard output is checked, as coreutils programs check theirs; what the
+// tool prints there is held until the end, where a failed write can say why.
 int FlushedOutput(int status) {
     errno = 0;
     if (std::fflush(stdout) == 0 && !std::ferror(stdout))
         return status;
     Say(std::string("write error") + (errno ? std::string(": ") + std::strerror(errno) : ""));
-    return status == 0 ? tool::kExitFailure : status;
+    return status == tool::kExitUsage ? status : tool::kExitFailure;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const platform::Console console;
+    static char held[1 << 16];
+    std::setvbuf(stdout, held, _IOFBF, sizeof held);
     try {
         return FlushedOutput(Main(platform::Arguments(argc, argv)));
     } catch (const std::exception& error) {

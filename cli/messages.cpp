@@ -95,8 +95,11 @@ std::string Failure(std::string_view verb, std::string_view shown, std::string_v
     return message;
 }
 
-std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, std::string_view shown) {
-    return "warning: " + quorvex::LossyBytesMessage(bytes, firstLine, shown);
+std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, std::string_view shown,
+                         quorvex::CipherMode mode) {
+    return "warning: " + quorvex::LossyBytesMessage(bytes, firstLine, shown,
+                                                    mode == quorvex::kEncrypt ? "decipher back"
+                                                                              : "encipher back");
 }
 
 } // namespace tool

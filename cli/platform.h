@@ -37,8 +37,9 @@ std::size_t OpenFileLimit();
 // that must not lie around; empty on failure, with `base` naming where it was to be made.
 std::string PrivateFolder(std::string& base, int& error);
 
-// While it exists, an interrupt or termination (SIGINT, SIGTERM; Ctrl+C, Ctrl+Break on
-// Windows) no longer ends the process but sets `stop`, for the work to wind down.
+// While it exists, an interrupt, termination or hang-up (SIGINT, SIGTERM, SIGHUP; Ctrl+C,
+// Ctrl+Break on Windows) no longer ends the process but sets `stop`, for the work to wind
+// down.
 class Interruption {
 public:
     explicit Interruption(std::atomic<bool>& stop);
@@ -52,6 +53,8 @@ public:
 // Until Forget is called, a signal that ends the process removes `file` and then
 // `folder` first.
 void RemoveOnInterrupt(const std::string& file, const std::string& folder);
+// Until Forget is called, a signal that ends the process first says `message` on stderr.
+void SayOnInterrupt(const std::string& message);
 void ForgetInterrupt();
 
 // Opens `path` in the user's editor and waits; the editor's exit status, or -1 when it

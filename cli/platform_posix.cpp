@@ -20,6 +20,7 @@ constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // What the signal handlers reach: set before they are armed, only read by them.
 std::string g_doomedFile;
 std::string g_doomedFolder;
+std::string g_farewell;
 std::atomic<bool> g_armed{false};
 std::atomic<bool>* g_stop = nullptr;
 volatile std::sig_atomic_t g_signal = 0;
@@ -31,10 +32,14 @@ void Handle(int signal, void (*handler)(int)) {
     ::sigaction(signal, &action, nullptr);
 }
 
-extern "C" void RemoveAndDie(int signal) {
+extern "C" void EndCleanly(int signal) {
     if (g_armed) {
-        ::unlink(g_doomedFile.c_str());
-        ::rmdir(g_doomedFolder.c_str());
+        if (!g_doomedFile.empty())
+            ::unlink(g_doomedFile.c_str());
+        if (!g_doomedFolder.empty())
+            ::rmdir(g_doomedFolder.c_str());
+        [[maybe_unused]] const auto said =
+            ::write(STDERR_FILENO, g_farewell.data(), g_farewell.size());
     }
     Handle(signal, SIG_DFL);
     ::raise(signal);
@@ -70,7 +75,14 @@ std::string EditorCommand() {
 const char* const kEditorVariables = "$VISUAL or $EDITOR";
 
 // A terminal takes bytes as they come, in the user's own locale.
-Console::Console() = default;
+// A standard stream the tool was started without is opened on /dev/null, the wrong way
+// round, so that its first use fails as it should, instead of a file opened later taking
+// its number and being written as standard output.
+Console::Console() {
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+}
 Console::~Console() = default;
 
 std::vector<std::string> Arguments(int argc, char** argv) {
@@ -108,7 +120,7 @@ std::string PrivateFolder(std::string& base, int& error) {
 Interruption::Interruption(std::atomic<bool>& stop) {
     g_signal = 0;
     g_stop = &stop;
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
             Handle(signal, Stop);
@@ -116,7 +128,7 @@ Interruption::Interruption(std::atomic<bool>& stop) {
 }
 
 Interruption::~Interruption() {
-    for (int signal : {SIGINT, SIGTERM}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == Stop)
             Handle(signal, SIG_DFL);
@@ -132,9 +144,20 @@ void RemoveOnInterrupt(const std::string& file, const std::string& folder) {
     g_armed = false;
     g_doomedFile = file;
     g_doomedFolder = folder;
+    g_farewell.clear();
     g_armed = true;
     for (int signal : kEndingSignals)
-        Handle(signal, RemoveAndDie);
+        Handle(signal, EndCleanly);
+}
+
+void SayOnInterrupt(const std::string& message) {
+    g_armed = false;
+    g_doomedFile.clear();
+    g_doomedFolder.clear();
+    g_farewell = "quorvex-cli: " + message + "\n";
+    g_armed = true;
+    for (int signal : kEndingSignals)
+        Handle(signal, EndCleanly);
 }
 
 void ForgetInterrupt() {

@@ -35,15 +35,19 @@ BOOL WINAPI RestoreAndEnd(DWORD) {
 std::mutex g_lock;
 std::wstring g_file;
 std::wstring g_folder;
+std::string g_farewell;
 std::atomic<bool>* g_stop = nullptr;
 std::atomic<DWORD> g_event{CTRL_C_EVENT};
 
-BOOL WINAPI RemoveAndEnd(DWORD) {
+BOOL WINAPI EndCleanly(DWORD) {
     std::lock_guard lock(g_lock);
     if (!g_file.empty())
         ::DeleteFileW(g_file.c_str());
     if (!g_folder.empty())
         ::RemoveDirectoryW(g_folder.c_str());
+    DWORD written = 0;
+    ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), g_farewell.data(),
+                static_cast<DWORD>(g_farewell.size()), &written, nullptr);
     return FALSE; // and let the process end as it would have
 }
 
@@ -148,15 +152,27 @@ void RemoveOnInterrupt(const std::string& file, const std::string& folder) {
         std::lock_guard lock(g_lock);
         g_file = quorvex::ToUtf16(file);
         g_folder = quorvex::ToUtf16(folder);
+        g_farewell.clear();
     }
-    ::SetConsoleCtrlHandler(RemoveAndEnd, TRUE);
+    ::SetConsoleCtrlHandler(EndCleanly, TRUE);
+}
+
+void SayOnInterrupt(const std::string& message) {
+    {
+        std::lock_guard lock(g_lock);
+        g_file.clear();
+        g_folder.clear();
+        g_farewell = "quorvex-cli: " + message + "\n";
+    }
+    ::SetConsoleCtrlHandler(EndCleanly, TRUE);
 }
 
 void ForgetInterrupt() {
-    ::SetConsoleCtrlHandler(RemoveAndEnd, FALSE);
+    ::SetConsoleCtrlHandler(EndCleanly, FALSE);
     std::lock_guard lock(g_lock);
     g_file.clear();
     g_folder.clear();
+    g_farewell.clear();
 }
 
 int RunEditor(const std::string& path) {

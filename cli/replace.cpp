@@ -32,13 +32,28 @@ FileRun WriteResult(Source& source, const Destination& to, quorvex::CipherMode m
         return failed(writing, to.shown, error);
     if (exists && kind != Kind::Regular)
         return failed(writing, to.shown,
-                      kind == Kind::Link ? quorvex::kIsLink : quorvex::kNotRegularFile);
+                      kind == Kind::Link     ? quorvex::kIsLink
+                      : kind == Kind::Folder ? quorvex::kIsFolder
+                                             : quorvex::kNotRegularFile);
     if (exists && to.noClobber) {
         run.outcome = Outcome::Skipped;
         return run;
     }
     if (exists && !to.inPlace && old.SameFileAs(source.identity))
         return fail(writing, to.shown, "input and output are the same file");
+    if (exists && !to.inPlace && !to.force && !to.folder->Writable(to.name))
+        return fail(writing, to.shown, "it is write-protected (-f replaces it all the same)");
+    if (!to.backup.empty()) {
+        quorvex::FileIdentity kept;
+        Kind keptKind = Kind::Regular;
+        quorvex::SystemError why = 0;
+        if (to.folder->Identify(to.backup, kept, keptKind, why) ? keptKind != Kind::Regular
+                                                                : !quorvex::IsNoSuchFile(why))
+            return failed("cannot keep the original of " + to.shown + " as", Quoted(to.backup),
+                          why                        ? why
+                          : keptKind == Kind::Folder ? quorvex::kIsFolder
+                                                     : quorvex::kNotRegularFile);
+    }
 
     // A file that replaces another is its owner's alone until it has taken on the other's
     // attributes; a new one is no more open than its input.
@@ -59,13 +74,15 @@ FileRun WriteResult(Source& source, const Destination& to, quorvex::CipherMode m
         return failed(to.inPlace ? "cannot read" : "cannot read input", source.shown, stream.error);
     if (stream.status == quorvex::StreamStatus::WriteFailed)
         return failed(writing, to.shown, stream.error);
-    if (to.refuseLossy && mode == quorvex::kEncrypt && stream.lossyBytes > 0)
+    // Bytes that would not come back never take the place of a file, unless it is kept.
+    if (exists && stream.lossyBytes > 0 && !to.force && (!to.inPlace || to.backup.empty()))
         return fail("will not replace", to.shown,
                     std::to_string(stream.lossyBytes) +
-                        " bytes would not decipher back as they were, the first on line " +
+                        " bytes would not come back from a round trip, the first on line " +
                         std::to_string(stream.firstLossyLine) +
-                        " (--backup keeps the original, --force replaces it all the same)");
-    if (exists && !pending.KeepAttributesOfTarget(error))
+                        (to.inPlace ? " (--backup keeps the original, --force replaces it)"
+                                    : " (--force replaces it)"));
+    if (exists && !pending.KeepAttributesOf(to.inPlace ? source.file : nullptr, error))
         return failed(writing, to.shown, error);
     if (to.durable && !pending.Contents().Sync(error))
         return failed(writing, to.shown, error);

@@ -65,7 +65,8 @@ std::string Quoted(std::string_view name);
 std::string Named(std::string_view name);
 // The one form of a failure: "verb 'name': reason" (`shown` as Quoted gives it).
 std::string Failure(std::string_view verb, std::string_view shown, std::string_view reason);
-std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, std::string_view shown);
+std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, std::string_view shown,
+                         quorvex::CipherMode mode);
 
 // Keys -----------------------------------------------------------------------------------
 
@@ -103,13 +104,23 @@ bool SayChoice(const KeyChoice& choice);
 // A folder the user named, or one found below it by a walk; a walk reaches a folder one
 // part at a time, never through a symbolic link.
 struct Place {
-    std::shared_ptr<const Place> parent; // none for a folder the user named
-    std::string name;                    // as named, or one part below the parent
+    // None for a folder the user named. Let go one at a time as the place goes, so that no
+    // tree is too deep to be freed.
+    mutable std::shared_ptr<const Place> parent;
+    std::string name; // as named, or one part below the parent
     std::size_t depth = 0;
+    // What was found here when the run was planned: a folder opened later must be the
+    // same one. An output folder made for it takes its permissions.
+    std::optional<quorvex::FileIdentity> found;
+    unsigned permissions = 0777;
 
-    static std::shared_ptr<const Place> Named(std::string path);
-    static std::shared_ptr<const Place> Below(std::shared_ptr<const Place> parent,
-                                              std::string name);
+    ~Place();
+    static std::shared_ptr<const Place> Named(std::string path,
+                                              std::optional<quorvex::FileIdentity> found = {},
+                                              unsigned permissions = 0777);
+    static std::shared_ptr<const Place> Below(std::shared_ptr<const Place> parent, std::string name,
+                                              std::optional<quorvex::FileIdentity> found = {},
+                                              unsigned permissions = 0777);
     std::string Path() const;
 };
 using PlacePtr = std::shared_ptr<const Place>;
@@ -137,10 +148,10 @@ std::size_t WorkersAllowed();
 
 // One file of a batch: the input and where its output goes.
 struct Job {
-    PlacePtr from;        // the input's folder; none for a file read as the user named it
-    std::string name;     // of the input in `from`, and of the output in `to`
-    PlacePtr to;          // the output's folder; `from` itself in place
-    std::string argument; // the input as the user named it, when they did
+    PlacePtr from;    // the input's folder; none for a file read as the user named it
+    std::string name; // of the input in `from`, and of the output in `to`
+    PlacePtr to;      // the output's folder; `from` itself in place
+    std::optional<std::string> argument; // the input as the user named it, when they did
 
     std::string Source() const;
     std::string Target() const;
@@ -151,6 +162,7 @@ struct Job {
 struct Plan {
     std::vector<Job> jobs;
     std::vector<std::string> skipped; // messages, each counted as a skipped file
+    std::vector<std::string> kept;    // backups left alone: counted too, named only with -v
     std::vector<std::string> failed;  // messages, each counted as a failed file
     std::string refusal;
 };
@@ -178,9 +190,9 @@ struct Destination {
     std::string shown;
     bool inPlace = false; // the output replaces the input
     bool noClobber = false;
+    bool force = false;   // write-protected outputs and bytes that would not come back too
     bool durable = false; // flushed to the disk before and after the rename
-    bool refuseLossy = false;
-    std::string backup; // the name the replaced file keeps, if any
+    std::string backup;   // the name the replaced file keeps, if any
 };
 struct Source {
     quorvex::File* file = nullptr;

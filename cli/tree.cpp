@@ -2,7 +2,8 @@
 // among them. A walk reads each folder through the one above it and follows no symbolic
 // link, so it never leaves the folder the user named; links, FIFOs and devices met on the
 // way are skipped and counted, and a folder that cannot be read is named and counted as
-// failed while the walk goes on.
+// failed while the walk goes on. Every folder is opened again later only if it is still
+// the one the walk found.
 
 #include "platform.h"
 #include "tool.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <tuple>
 
 namespace fs = std::filesystem;
 
@@ -34,9 +36,7 @@ bool KeptAside(const std::string& name, const Options& options) {
 // Whether `output` is `folder` or lies anywhere below it, whatever links lead there.
 bool Within(const std::string& output, const std::string& folder) {
     std::error_code error;
-    fs::path path = fs::weakly_canonical(PathOf(output), error);
-    if (error)
-        path = fs::absolute(PathOf(output), error);
+    fs::path path = fs::weakly_canonical(fs::absolute(PathOf(output), error), error);
     for (;; path = path.parent_path()) {
         if (fs::equivalent(path, PathOf(folder), error))
             return true;
@@ -45,16 +45,23 @@ bool Within(const std::string& output, const std::string& folder) {
     }
 }
 
-using Identities = std::set<std::pair<std::uint64_t, std::uint64_t>>;
+std::optional<quorvex::FileIdentity> IdentityOf(const std::string& path) {
+    quorvex::FileIdentity identity;
+    quorvex::SystemError error = 0;
+    return quorvex::IdentifyPath(path, identity, error) ? std::optional(identity) : std::nullopt;
+}
+
+// A file as its folder and name: two routes to one file give the same key, while two hard
+// links, which in place become two files, do not.
+using Key = std::tuple<std::uint64_t, std::uint64_t, std::string>;
 
 class Planner {
 public:
-    Planner(const Options& options, bool output) : m_options(options), m_output(output) {
-        if (output && !options.inPlace)
-            m_outputRoot = Place::Named(options.outputFolder);
-    }
+    Planner(const Options& options, bool output) : m_options(options), m_output(output) {}
 
     Plan Make() {
+        if (m_output && !m_options.inPlace)
+            m_outputRoot = Place::Named(m_options.outputFolder, {}, OutputRootPermissions());
         for (const std::string& argument : m_options.files) {
             if (argument == "-")
                 return Refuse("standard input cannot go with --output-dir, --in-place or "
@@ -63,6 +70,8 @@ public:
             if (!m_plan.refusal.empty())
                 return std::move(m_plan);
         }
+        if (m_output && m_options.inPlace && m_options.backup)
+            CheckBackups();
         if (m_output && !m_options.inPlace)
             CheckTargets();
         return std::move(m_plan);
@@ -73,6 +82,17 @@ private:
         Plan refused;
         refused.refusal = std::move(why);
         return refused;
+    }
+
+    // A new output folder is no more open than any folder walked into it.
+    unsigned OutputRootPermissions() const {
+        unsigned permissions = 0777;
+        std::error_code error;
+        for (const std::string& argument : m_options.files)
+            if (const auto found = IdentityOf(argument);
+                found && m_options.recursive && fs::is_directory(PathOf(argument), error))
+                permissions &= found->permissions;
+        return permissions;
     }
 
     void Add(const std::string& argument) {
@@ -91,39 +111,42 @@ private:
             return;
         }
         if (!m_options.inPlace) {
-            Input(argument, {nullptr, Utf8(path.filename()), m_outputRoot, argument});
+            Input({nullptr, Utf8(path.filename()), m_outputRoot, argument}, IdentityOf(argument));
             return;
         }
         // In place, a link the user names is followed, and the file it leads to replaced.
-        if (fs::exists(status) && !fs::is_regular_file(status)) {
-            m_plan.failed.push_back(Failure("cannot replace", Quoted(argument),
-                                            quorvex::DescribeError(quorvex::kNotRegularFile)));
-            return;
-        }
         fs::path real = path;
         if (fs::is_symlink(fs::symlink_status(path, error)))
             real = fs::canonical(path, error);
-        const PlacePtr folder = Place::Named(Utf8(error ? path.parent_path() : real.parent_path()));
-        Input(argument, {folder, Utf8((error ? path : real).filename()), folder, argument});
+        if (error || (fs::exists(status) && !fs::is_regular_file(status))) {
+            m_plan.failed.push_back(Failure(
+                "cannot replace", Quoted(argument),
+                error ? error.message() : quorvex::DescribeError(quorvex::kNotRegularFile)));
+            return;
+        }
+        const std::string folder = Utf8(real.parent_path());
+        const PlacePtr place = Place::Named(folder, IdentityOf(folder.empty() ? "." : folder));
+        Input({place, Utf8(real.filename()), place, argument}, IdentityOf(argument));
     }
 
-    void Input(const std::string& path, Job job) {
-        quorvex::FileIdentity identity;
-        quorvex::SystemError error = 0;
-        if (quorvex::IdentifyPath(path, identity, error) && identity.regular) {
-            const auto [at, added] = m_inputs.emplace(identity.volume, identity.index);
-            if (!added && m_options.inPlace) {
-                m_plan.refusal = Quoted(path) + " and another input are the same file";
-                return;
-            }
+    // `found` is what the input is, when known.
+    void Input(Job job, std::optional<quorvex::FileIdentity> found) {
+        if (found && found->regular)
+            m_inputs.emplace(found->volume, found->index);
+        if (job.from && job.from->found && m_options.inPlace &&
+            !m_names.emplace(job.from->found->volume, job.from->found->index, job.name).second) {
+            m_plan.refusal = Quoted(job.Source()) + " is given twice";
+            return;
         }
         m_plan.jobs.push_back(std::move(job));
     }
 
     void Walk(const std::string& argument) {
         FolderOpener opener(false, FoldersHeld(1));
-        std::vector<std::pair<PlacePtr, PlacePtr>> folders{{Place::Named(argument), m_outputRoot}};
-        while (!folders.empty()) {
+        const auto found = IdentityOf(argument);
+        std::vector<std::pair<PlacePtr, PlacePtr>> folders{
+            {Place::Named(argument, found), m_outputRoot}};
+        while (!folders.empty() && m_plan.refusal.empty()) {
             const auto [from, to] = std::move(folders.back());
             folders.pop_back();
             quorvex::SystemError error = 0;
@@ -148,24 +171,40 @@ private:
                const quorvex::Folder::Entry& entry,
                std::vector<std::pair<PlacePtr, PlacePtr>>& folders) {
         using Kind = quorvex::Folder::Kind;
-        if (KeptAside(entry.name, m_options))
-            return;
-        const std::string shown = Quoted(Join(from->Path(), entry.name));
+        const auto shown = [&] { return Quoted(Join(from->Path(), entry.name)); };
         if (entry.kind == Kind::Link || entry.kind == Kind::Other) {
             m_plan.skipped.push_back(
-                shown + (entry.kind == Kind::Link ? ": symbolic link" : ": not a regular file") +
+                shown() + (entry.kind == Kind::Link ? ": symbolic link" : ": not a regular file") +
                 ", skipped");
-        } else if (entry.kind == Kind::Folder) {
-            folders.emplace_back(Place::Below(from, entry.name),
-                                 to ? Place::Below(to, entry.name) : nullptr);
-        } else {
-            quorvex::FileIdentity identity;
-            Kind kind = Kind::Regular;
-            quorvex::SystemError error = 0;
-            if (folder.Identify(entry.name, identity, kind, error))
-                m_inputs.emplace(identity.volume, identity.index);
-            m_plan.jobs.push_back({from, entry.name, m_options.inPlace ? from : to, {}});
+            return;
         }
+        quorvex::FileIdentity identity;
+        Kind kind = entry.kind;
+        quorvex::SystemError error = 0;
+        const bool known = folder.Identify(entry.name, identity, kind, error);
+        if (entry.kind == Kind::Folder) {
+            const unsigned permissions = known ? identity.permissions & 0777 : 0777;
+            folders.emplace_back(
+                Place::Below(from, entry.name, known ? std::optional(identity) : std::nullopt),
+                to ? Place::Below(to, entry.name, {}, permissions) : nullptr);
+        } else if (KeptAside(entry.name, m_options)) {
+            m_plan.kept.push_back(shown() + ": backup or unfinished output, left alone");
+        } else {
+            Input({from, entry.name, m_options.inPlace ? from : to, std::nullopt},
+                  known ? std::optional(identity) : std::nullopt);
+        }
+    }
+
+    // A backup must not take the name of another input: that input would be lost.
+    void CheckBackups() {
+        for (const Job& job : m_plan.jobs)
+            if (job.from->found &&
+                m_names.contains({job.from->found->volume, job.from->found->index,
+                                  job.name + *m_options.backup})) {
+                m_plan.refusal = Quoted(job.Source() + *m_options.backup) +
+                                 " is an input, and the backup of " + Quoted(job.Source());
+                return;
+            }
     }
 
     // No two inputs may end in one output, and no output may be an input: one would be
@@ -181,10 +220,8 @@ private:
                                  " would both be written to " + Quoted(target);
                 return;
             }
-            quorvex::FileIdentity identity;
-            quorvex::SystemError error = 0;
-            if (quorvex::IdentifyPath(target, identity, error) && identity.regular &&
-                m_inputs.contains({identity.volume, identity.index})) {
+            if (const auto found = IdentityOf(target);
+                found && found->regular && m_inputs.contains({found->volume, found->index})) {
                 m_plan.refusal = Quoted(target) + " would be both an input and an output";
                 return;
             }
@@ -194,28 +231,45 @@ private:
     const Options& m_options;
     bool m_output;
     PlacePtr m_outputRoot;
-    Identities m_inputs;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> m_inputs; // files, to tell outputs by
+    std::set<Key> m_names;                                      // in place, to tell twice by
     Plan m_plan;
 };
 
+// Files a worker may have open beside its folders: input, output, the file it replaces,
+// and one more while a folder is listed; and what the process keeps for itself.
+constexpr std::size_t kFilesPerWorker = 4;
+constexpr std::size_t kReserved = 32;
+
 } // namespace
 
-PlacePtr Place::Named(std::string path) {
-    return std::make_shared<const Place>(Place{nullptr, std::move(path), 0});
+Place::~Place() {
+    for (std::shared_ptr<const Place> above = std::move(parent); above && above.use_count() == 1;)
+        above = std::move(above->parent);
 }
 
-PlacePtr Place::Below(PlacePtr parent, std::string name) {
+PlacePtr Place::Named(std::string path, std::optional<quorvex::FileIdentity> found,
+                      unsigned permissions) {
+    return std::make_shared<const Place>(Place{nullptr, std::move(path), 0, found, permissions});
+}
+
+PlacePtr Place::Below(PlacePtr parent, std::string name, std::optional<quorvex::FileIdentity> found,
+                      unsigned permissions) {
     const std::size_t depth = parent->depth + 1;
-    return std::make_shared<const Place>(Place{std::move(parent), std::move(name), depth});
+    return std::make_shared<const Place>(
+        Place{std::move(parent), std::move(name), depth, found, permissions});
 }
 
 std::string Place::Path() const {
     std::vector<const Place*> parts;
     for (const Place* at = this; at; at = at->parent.get())
         parts.push_back(at);
-    std::string path;
-    for (auto at = parts.rbegin(); at != parts.rend(); ++at)
-        path = at == parts.rbegin() ? (*at)->name : Join(path, (*at)->name);
+    std::string path = parts.back()->name;
+    for (auto at = parts.rbegin() + 1; at != parts.rend(); ++at) {
+        if (!path.empty() && path.back() != '/' && path.back() != '\\')
+            path += '/';
+        path += (*at)->name;
+    }
     return path;
 }
 
@@ -236,18 +290,27 @@ const quorvex::Folder* FolderOpener::Open(const PlacePtr& place, quorvex::System
     }
     m_chain.resize(held);
     for (auto at = missing.rbegin(); at != missing.rend(); ++at) {
-        const auto next = [&] {
-            return m_chain.empty() ? quorvex::Folder::Open((*at)->name, m_make, error)
-                                   : m_chain.back().second.Child((*at)->name, m_make, error);
+        const Place& next = **at;
+        const auto open = [&] {
+            return m_chain.empty()
+                       ? quorvex::Folder::Open(next.name, m_make, error, next.permissions)
+                       : m_chain.back().second.Child(next.name, m_make, error, next.permissions);
         };
-        quorvex::Folder folder = next();
+        quorvex::Folder folder = open();
         // Out of descriptors: the parent alone is enough to go on.
         if (!folder.IsOpen() && quorvex::IsOutOfHandles(error) && m_chain.size() > 1) {
             m_chain.erase(m_chain.begin(), m_chain.end() - 1);
-            folder = next();
+            folder = open();
+        }
+        quorvex::FileIdentity identity;
+        if (folder.IsOpen() && next.found &&
+            (!folder.Identify(identity, error) || identity.volume != next.found->volume ||
+             identity.index != next.found->index)) {
+            folder = {};
+            error = error ? error : quorvex::kReplaced;
         }
         if (!folder.IsOpen()) {
-            where = (*at)->Path();
+            where = next.Path();
             m_chain.clear();
             return nullptr;
         }
@@ -259,17 +322,12 @@ const quorvex::Folder* FolderOpener::Open(const PlacePtr& place, quorvex::System
 }
 
 std::string Job::Source() const {
-    return argument.empty() ? Join(from->Path(), name) : argument;
+    return argument ? *argument : Join(from->Path(), name);
 }
 
 std::string Job::Target() const {
     return Join(to->Path(), name);
 }
-
-// Files a worker may have open beside its folders: input, output, the file it replaces,
-// and one more while a folder is listed; and what the process keeps for itself.
-constexpr std::size_t kFilesPerWorker = 4;
-constexpr std::size_t kReserved = 32;
 
 std::size_t FoldersHeld(std::size_t openers) {
     const std::size_t limit = platform::OpenFileLimit();

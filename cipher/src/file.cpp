@@ -19,6 +19,10 @@ std::string DescribeError(SystemError error) {
         return "symbolic link";
     case kInterrupted:
         return "interrupted";
+    case kIsFolder:
+        return "is a folder";
+    case kReplaced:
+        return "replaced by another folder while the run went on";
     default:
         return SystemMessage(error);
     }

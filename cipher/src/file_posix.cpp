@@ -1,6 +1,5 @@
 #include "quorvex/file.h"
 
-#include <acl/libacl.h>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -55,12 +54,13 @@ mode_t KeepOwner(int to, const struct stat& old) {
     return old.st_mode & 07777 & ~(S_ISUID | S_ISGID);
 }
 
-// Only an access list that says more than the mode bits is copied.
+// The whole list, even one that says no more than the mode bits: it replaces any that the
+// new file took from its folder's default.
 bool KeepAccessList(int from, int to, SystemError& error) {
     const acl_t list = ::acl_get_fd(from);
     if (list == nullptr)
         return errno == ENOTSUP || Failed(error);
-    const bool copied = ::acl_equiv_mode(list, nullptr) == 0 || ::acl_set_fd(to, list) == 0;
+    const bool copied = ::acl_set_fd(to, list) == 0 || errno == ENOTSUP;
     if (!copied)
         error = errno;
     ::acl_free(list);
@@ -230,11 +230,17 @@ Folder::~Folder() {
         ::close(m_fd);
 }
 
-Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
+Folder Folder::Open(const std::string& path, bool make, SystemError& error,
+                     unsigned permissions) {
     const std::string named = path.empty() ? "." : path;
     std::error_code made;
-    if (make)
-        std::filesystem::create_directories(named, made);
+    if (make) {
+        const std::filesystem::path above = std::filesystem::path(named).parent_path();
+        if (!above.empty())
+            std::filesystem::create_directories(above, made);
+        if (::mkdir(named.c_str(), permissions & 07777) != 0 && errno != EEXIST && !made)
+            made.assign(errno, std::generic_category());
+    }
     Folder folder;
     folder.m_fd = ::open(named.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder.m_fd < 0) {
@@ -245,8 +251,9 @@ Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
     return folder;
 }
 
-Folder Folder::Child(const std::string& name, bool make, SystemError& error) const {
-    if (make && ::mkdirat(m_fd, name.c_str(), 0777) != 0 && errno != EEXIST) {
+Folder Folder::Child(const std::string& name, bool make, SystemError& error,
+                     unsigned permissions) const {
+    if (make && ::mkdirat(m_fd, name.c_str(), permissions & 07777) != 0 && errno != EEXIST) {
         error = errno;
         return {};
     }
@@ -339,6 +346,18 @@ bool Folder::Identify(const std::string& name, FileIdentity& identity, Kind& kin
     return true;
 }
 
+bool Folder::Identify(FileIdentity& identity, SystemError& error) const {
+    struct stat status {};
+    if (::fstat(m_fd, &status) != 0)
+        return Failed(error);
+    identity = IdentityOf(status);
+    return true;
+}
+
+bool Folder::Writable(const std::string& name) const {
+    return ::faccessat(m_fd, name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 bool Folder::Sync(SystemError& error) const {
     return ::fsync(m_fd) == 0 || Failed(error);
 }
@@ -368,23 +387,31 @@ PendingFile::~PendingFile() {
         ::unlinkat(m_folder.m_fd, m_hidden.c_str(), 0);
 }
 
-bool PendingFile::KeepAttributesOfTarget(SystemError& error) {
-    const int dir = m_folder.m_fd;
+// Attributes come only from a regular file that was opened, never from what a name leads
+// to at some other moment; a file the user may replace but not read keeps its mode and
+// owner only.
+bool PendingFile::KeepAttributesOf(const File* original, SystemError& error) {
     const int fd = m_file.m_handle;
+    const int opened = original ? -1
+                                : ::openat(m_folder.m_fd, m_name.c_str(),
+                                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int from = original ? original->m_handle : opened;
     struct stat old {};
-    if (::fstatat(dir, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0)
-        return Failed(error);
-    const int from =
-        ::openat(dir, m_name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    const mode_t mode = KeepOwner(fd, old);
-    bool kept = ::fchmod(fd, mode) == 0 || Failed(error);
-    // A file the user may replace but not read keeps its mode only.
+    const bool known = from >= 0 ? ::fstat(from, &old) == 0
+                                 : errno == EACCES && ::fstatat(m_folder.m_fd, m_name.c_str(), &old,
+                                                                AT_SYMLINK_NOFOLLOW) == 0;
+    bool kept = known && S_ISREG(old.st_mode);
+    if (!known)
+        error = errno == ELOOP ? kIsLink : errno;
+    else if (!kept)
+        error = S_ISLNK(old.st_mode) ? kIsLink : kNotRegularFile;
+    kept = kept && (::fchmod(fd, KeepOwner(fd, old)) == 0 || Failed(error));
     if (kept && from >= 0) {
         kept = KeepAccessList(from, fd, error);
         KeepUserAttributes(from, fd);
     }
-    if (from >= 0)
-        ::close(from);
+    if (opened >= 0)
+        ::close(opened);
     return kept;
 }
 
@@ -413,12 +440,12 @@ bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& 
         error = closed;
         return false;
     }
-    if (!backup.empty()) {
+    struct stat old {};
+    if (!backup.empty() && ::fstatat(dir, m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0) {
         // The old file takes the backup's name in one step, in place of an older backup.
         const std::string kept = HiddenNameFor(backup);
         if (::linkat(dir, m_name.c_str(), dir, kept.c_str(), 0) != 0) {
-            if (errno != ENOENT) // no old file: nothing to keep
-                return Failed(error);
+            return Failed(error);
         } else if (::renameat(dir, kept.c_str(), dir, backup.c_str()) != 0) {
             error = errno;
             ::unlinkat(dir, kept.c_str(), 0);

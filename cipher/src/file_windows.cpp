@@ -220,7 +220,7 @@ Folder::~Folder() {
 
 // Held without FILE_SHARE_DELETE: while the handle is open, nobody can rename the folder
 // or put anything else in its place.
-Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
+Folder Folder::Open(const std::string& path, bool make, SystemError& error, unsigned) {
     const std::string named = path.empty() ? "." : path;
     // Each folder on the way is made if missing; the open below tells what failed.
     for (std::size_t at = 0; make && at != std::string::npos;) {
@@ -241,7 +241,8 @@ Folder Folder::Open(const std::string& path, bool make, SystemError& error) {
     return folder;
 }
 
-Folder Folder::Child(const std::string& name, bool make, SystemError& error) const {
+// A folder takes its security from the one it is made in.
+Folder Folder::Child(const std::string& name, bool make, SystemError& error, unsigned) const {
     const std::wstring wide = Inside(name);
     if (make && !::CreateDirectoryW(wide.c_str(), nullptr) &&
         ::GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -323,6 +324,21 @@ bool Folder::Identify(const std::string& name, FileIdentity& identity, Kind& kin
     return true;
 }
 
+bool Folder::Identify(FileIdentity& identity, SystemError& error) const {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(m_handle, &info)) {
+        error = LastError();
+        return false;
+    }
+    identity = IdentityOf(info);
+    return true;
+}
+
+bool Folder::Writable(const std::string& name) const {
+    const DWORD attributes = ::GetFileAttributesW(Inside(name).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 // MoveFileExW and ReplaceFileW with write-through return only once the rename is on the disk.
 bool Folder::Sync(SystemError&) const {
     return true;
@@ -353,7 +369,7 @@ PendingFile::~PendingFile() {
         ::DeleteFileW(m_folder.Inside(m_hidden).c_str());
 }
 
-bool PendingFile::KeepAttributesOfTarget(SystemError&) {
+bool PendingFile::KeepAttributesOf(const File*, SystemError&) {
     return true;
 }
 

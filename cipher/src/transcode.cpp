@@ -162,9 +162,11 @@ TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, Cipher
     return done;
 }
 
-std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file) {
+std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file,
+                              std::string_view back) {
     return std::to_string(count) + (count == 1 ? " byte of " : " bytes of ") + std::string(file) +
-           " will not decipher back as they were, the first on line " + std::to_string(firstLine) +
+           " will not " + std::string(back) + " as they were, the first on line " +
+           std::to_string(firstLine) +
            " (" + std::string(messages::kWhatComesBack) + ")";
 }
 

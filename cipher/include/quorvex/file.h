@@ -14,12 +14,15 @@ namespace quorvex {
 
 using SystemError = int;
 
-// Our own errors, beside the system's: a name that is a FIFO, device, socket or folder
-// where a regular file is wanted; a symbolic link (on Windows, a reparse point) where
-// none may be followed; a run stopped on request.
+// Our own errors, beside the system's: a name that is a FIFO, device or socket where a
+// regular file is wanted, or a folder; a symbolic link (on Windows, a reparse point) where
+// none may be followed; a run stopped on request; a folder that is no longer the one a
+// walk found there.
 inline constexpr SystemError kNotRegularFile = -2;
 inline constexpr SystemError kIsLink = -3;
 inline constexpr SystemError kInterrupted = -4;
+inline constexpr SystemError kIsFolder = -5;
+inline constexpr SystemError kReplaced = -6;
 
 std::string DescribeError(SystemError error);
 // Whether `error` says that there is no file of that name, or that one is there already.
@@ -125,11 +128,15 @@ public:
     Folder& operator=(const Folder&) = delete;
     ~Folder();
 
-    // The folder as the user named it: links on the way are followed. With `make`, it
-    // and any missing folders above it are made first.
-    static Folder Open(const std::string& path, bool make, SystemError& error);
-    // The folder `name` in this one, made first when `make` and missing.
-    Folder Child(const std::string& name, bool make, SystemError& error) const;
+    // The folder as the user named it: links on the way are followed. With `make`, any
+    // missing folders above it are made first, and then it, with `permissions` less the
+    // umask.
+    static Folder Open(const std::string& path, bool make, SystemError& error,
+                       unsigned permissions = 0777);
+    // The folder `name` in this one, made first (with `permissions`, less the umask) when
+    // `make` and missing.
+    Folder Child(const std::string& name, bool make, SystemError& error,
+                 unsigned permissions = 0777) const;
 
     bool IsOpen() const;
     // The path it was reached by, for messages.
@@ -142,6 +149,10 @@ public:
     // What `name` is, a link taken as itself; the system's "no such file" when nothing is.
     bool Identify(const std::string& name, FileIdentity& identity, Kind& kind,
                   SystemError& error) const;
+    // The folder itself.
+    bool Identify(FileIdentity& identity, SystemError& error) const;
+    // Whether this user may write to the file `name` itself, as cp would.
+    bool Writable(const std::string& name) const;
     // Makes the names given in this folder survive a crash.
     bool Sync(SystemError& error) const;
 
@@ -175,11 +186,12 @@ public:
 
     bool IsOpen() const { return m_file.IsOpen(); }
     File& Contents() { return m_file; }
-    // Gives the file what the file now called `name` has beside its contents: owner and
-    // group where the system allows (else no set-user-ID or set-group-ID bit),
-    // permissions, access control list and the user's extended attributes. On Windows
-    // Publish does this as it replaces the file.
-    bool KeepAttributesOfTarget(SystemError& error);
+    // Gives the file what `original` has beside its contents, or with none, the regular
+    // file now called `name` (a link there is refused): owner and group where the system
+    // allows (else no set-user-ID or set-group-ID bit), permissions, access control list
+    // and the user's extended attributes. On Windows Publish does this as it replaces
+    // the file.
+    bool KeepAttributesOf(const File* original, SystemError& error);
     // Closes the file and gives it its name in one step: in place of any file of that
     // name when `replace`, else only while the name is free (the system's "file exists"
     // otherwise). With a `backup` name, the file it replaces keeps that name first.

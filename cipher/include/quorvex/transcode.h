@@ -33,8 +33,9 @@ inline constexpr std::string_view kOperation =
 } // namespace messages
 
 // Tells that `count` bytes of `file` (as it is to be shown) will not come back from a
-// round trip, the first of them on line `firstLine`.
-std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file);
+// round trip, the first of them on line `firstLine`: they will not `back` as they were.
+std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std::string_view file,
+                              std::string_view back = "decipher back");
 
 class MessageSink {
 public:
