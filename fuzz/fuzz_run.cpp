@@ -61,7 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const CipherMode mode = data[0] & 1;
     const GameSelection game = (data[0] >> 1) % 4;
-    const std::string_view input(reinterpret_cast<const char*>(data + 3), size - 3);
+    // Up to four copies, so that the vector path carries lines and what it learnt of
+    // their lengths across the few kilobytes it classifies at a time.
+    std::string input;
+    for (int copy = 0; copy <= (data[0] >> 3) % 4; ++copy)
+        input.append(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::string output = TranscodeText(input, mode, game);
     Require(output == Model(input, mode, game));
 

@@ -14,7 +14,7 @@ namespace {
 
 // Room for one segment in which every byte came out as LF, plus the CR LF line end.
 constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
-constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverread);
+constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverwrite);
 
 // Collects the output and writes it in blocks of exactly the same size; what runs over
 // a block waits at the front of the buffer for the next one.
@@ -159,20 +159,23 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
         options.vectors == VectorPath::Best ? BestCleanLines() : baseline::CleanLines;
     // A line that does not fit is passed on in segments, so a block needs room for one.
     const std::size_t capacity = std::max(options.inputBlock, kMaxSegmentLength + 1);
-    // The clean path may look past the bytes read; what it sees there is never used.
-    const auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kCleanOverread);
-    std::fill_n(buffer.get() + capacity, kCleanOverread, '\0');
+    // The clean path may look around the bytes read; what it sees there is never used.
+    const auto storage =
+        std::make_unique_for_overwrite<char[]>(kCleanUnderread + capacity + kCleanOverread);
+    std::fill_n(storage.get(), kCleanUnderread, '\0');
+    std::fill_n(storage.get() + kCleanUnderread + capacity, kCleanOverread, '\0');
+    char* const buffer = storage.get() + kCleanUnderread;
     std::size_t held = 0;     // unread bytes of the current line at the front of `buffer`
     bool lineStarted = false; // segments of the current line are already written
 
     for (;;) {
         SystemError error = 0;
-        const std::ptrdiff_t got = source.Read(buffer.get() + held, capacity - held, error);
+        const std::ptrdiff_t got = source.Read(buffer + held, capacity - held, error);
         if (got < 0)
             return writer.Result(StreamStatus::ReadFailed, error);
         if (options.bytesRead)
             *options.bytesRead += static_cast<std::uint64_t>(got);
-        const char* begin = buffer.get();
+        const char* begin = buffer;
         const char* end = begin + held + static_cast<std::size_t>(got);
 
         if (got == 0) {
@@ -204,7 +207,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
             lineStarted = true;
         }
         held = static_cast<std::size_t>(end - begin);
-        std::memmove(buffer.get(), begin, held);
+        std::memmove(buffer, begin, held);
     }
 }
 
