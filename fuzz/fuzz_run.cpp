@@ -1,8 +1,9 @@
 // The whole run on arbitrary bytes against the format stated in a few lines: lines
 // end at LF, one CR before it belongs to the line end, a last line without LF still
 // counts, lines are cut into 511-byte segments, and every LF written is CR LF. Then the
-// same run with small read and write blocks, reads that come short as from a pipe, and
-// the baseline vector path: lines, CR LF pairs and segments fall across every edge.
+// same run with small read and write blocks (written on a second thread when they are
+// large enough), reads that come short as from a pipe, and the baseline vector path:
+// lines, CR LF pairs and segments fall across every edge.
 
 #include "quorvex/line_stream.h"
 
