@@ -14,6 +14,9 @@
 
 #include <cstdint>
 #include <cstring>
+#if defined(__BMI__)
+#include <immintrin.h>
+#endif
 
 namespace quorvex::QUORVEX_CLEAN_LINES {
 
@@ -30,21 +33,24 @@ static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 4 * kWidth);
 
 struct Word {
     std::uint64_t lineFeeds = 0;
-    std::uint64_t carriageReturns = 0;
-    std::uint64_t printable = 0; // 32..126
+    std::uint64_t usual = 0; // printable, line ends (LF, and CR right before LF)
 };
 
 inline std::uint64_t Bits(Bytes mask, std::size_t at) {
     return std::uint64_t{simd::Bits(mask)} << at;
 }
 
+// A CR counts as part of a line end by the byte after it, which is read from memory
+// again rather than shifted across the vector's lanes.
 inline Word Classify(const char* p) {
     Word word;
     for (std::size_t i = 0; i < kWord; i += kWidth) {
         const Bytes c = simd::Load(p + i);
-        word.lineFeeds |= Bits(simd::AsBytes(c == '\n'), i);
-        word.carriageReturns |= Bits(simd::AsBytes(c == '\r'), i);
-        word.printable |= Bits(simd::Printable(c), i);
+        const Bytes lineFeed = simd::AsBytes(c == '\n');
+        const Bytes lineEnd =
+            lineFeed | (simd::AsBytes(c == '\r') & simd::AsBytes(simd::Load(p + i + 1) == '\n'));
+        word.lineFeeds |= Bits(lineFeed, i);
+        word.usual |= Bits(simd::Printable(c) | lineEnd, i);
     }
     return word;
 }
@@ -56,9 +62,14 @@ inline std::uint64_t Tabs(const char* p) {
     return tabs;
 }
 
-// The lowest set bit's position; 63 when none is set.
+// The lowest set bit's position; with none set, 64 where the processor counts trailing
+// zeros (as every one with AVX2 does), else 63.
 inline std::uint32_t Lowest(std::uint64_t bits) {
+#if defined(__BMI__)
+    return static_cast<std::uint32_t>(_tzcnt_u64(bits));
+#else
     return static_cast<std::uint32_t>(__builtin_ctzll(bits | (std::uint64_t{1} << 63)));
+#endif
 }
 
 // Appends the positions of the set bits to `to`. Four are written whatever the count,
@@ -237,12 +248,7 @@ bool Lines(const char* begin, const char* end, const unsigned char* shifts, Line
         const auto classify = [&](std::size_t at, std::uint64_t inside) {
             const Word word = Classify(stretch + at);
             const auto base = static_cast<std::uint32_t>(at);
-            // A CR right before an LF is part of the line end.
-            const std::uint64_t beforeLineFeed =
-                word.lineFeeds >> 1 | std::uint64_t{stretch[at + kWord] == '\n'} << 63;
-            std::uint64_t odder =
-                ~(word.printable | word.lineFeeds | (word.carriageReturns & beforeLineFeed)) &
-                inside;
+            std::uint64_t odder = ~word.usual & inside;
             if (odder != 0) [[unlikely]] {
                 const std::uint64_t tabbed = Tabs(stretch + at) & inside;
                 tabs = tabs || tabbed != 0;
