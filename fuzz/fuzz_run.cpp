@@ -2,8 +2,9 @@
 // end at LF, one CR before it belongs to the line end, a last line without LF still
 // counts, lines are cut into 511-byte segments, and every LF written is CR LF. Then the
 // same run with small read and write blocks (written on a second thread when they are
-// large enough), reads that come short as from a pipe, and the baseline vector path:
-// lines, CR LF pairs and segments fall across every edge.
+// large enough, and each write but the last a whole block), reads that come short as
+// from a pipe, and the baseline vector path: lines, CR LF pairs and segments fall across
+// every edge.
 
 #include "quorvex/line_stream.h"
 
@@ -55,6 +56,19 @@ private:
     std::uint8_t m_size;
 };
 
+// Every write but the last is one whole block.
+class BlockSink : public StringSink {
+public:
+    explicit BlockSink(std::size_t block) : m_block(block) {}
+    bool Write(const char* data, std::size_t size, SystemError& error) override {
+        Require(size > 0 && size <= m_block && text.size() % m_block == 0);
+        return StringSink::Write(data, size, error);
+    }
+
+private:
+    std::size_t m_block;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     small.outputBlock = 1 + data[2] * 11u;
     small.vectors = data[0] & 0x80 ? VectorPath::Baseline : VectorPath::Best;
     ShortReads source(input, data[1]);
-    StringSink sink;
+    BlockSink sink(small.outputBlock);
     Require(TranscodeStream(source, sink, mode, game, small).status == StreamStatus::Completed);
     Require(sink.text == output);
     return 0;
