@@ -41,8 +41,9 @@ constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverwrite);
 
 // The output buffers, and the writing of whole blocks from them to the sink. The first
 // run of blocks starts a thread that writes while the caller goes on filling the next
-// buffer; output shorter than one block never starts it, and if it cannot be started
-// the caller writes itself. After a failed write nothing more is written.
+// buffer; output shorter than one block never starts it, and where it cannot be started,
+// or on a single processor, the caller writes itself. After a failed write nothing more is
+// written.
 class OutputBlocks {
 public:
     OutputBlocks(ByteSink& sink, std::size_t block)
@@ -138,7 +139,8 @@ private:
     };
 
     void Start() {
-        if (m_block < kThreadedBlock) {
+        // On a single processor the thread could only take turns with its caller.
+        if (m_block < kThreadedBlock || std::thread::hardware_concurrency() == 1) {
             m_unthreaded = true;
             return;
         }
