@@ -29,7 +29,7 @@ constexpr std::size_t kWord = 64;               // bytes per classification word
 constexpr std::size_t kStretch = kCleanStretch; // a multiple of kWord
 constexpr std::uint32_t kNone = ~0u;            // after the last position of a list
 static_assert(kStretch % kWord == 0);
-static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 4 * kWidth);
+static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 128);
 
 struct Word {
     std::uint64_t lineFeeds = 0;
@@ -107,9 +107,9 @@ public:
     }
 
     // A stretch of clean lines is written with a fixed number of vectors for every line,
-    // enough for the longest line of the stretch before, so that lines of mixed lengths
-    // take no branch that could go either way; a longer line loops for the rest. Only a
-    // stretch that holds odd bytes or tabs pays for looking at them.
+    // enough for the longest line of the stretch before (up to 128 bytes), so that lines
+    // of mixed lengths take no branch that could go either way; a longer line loops for
+    // the rest. Only a stretch that holds odd bytes or tabs pays for looking at them.
     bool Write(const Stretch& stretch) {
         if (m_startIsOdd || *stretch.odd != kNone)
             return Checking(stretch);
@@ -121,18 +121,18 @@ public:
 private:
     template <bool kTabs> bool Clean(const Stretch& stretch) {
         std::size_t longest = 0;
-        bool ok = m_vectors <= 1   ? Clean<kTabs, 1>(stretch, longest)
-                  : m_vectors <= 2 ? Clean<kTabs, 2>(stretch, longest)
-                  : m_vectors <= 3 ? Clean<kTabs, 3>(stretch, longest)
-                                   : Clean<kTabs, 4>(stretch, longest);
+        const bool ok = m_span <= kWidth ? Clean<kTabs, kWidth>(stretch, longest)
+                        : m_span <= 64   ? Clean<kTabs, 64>(stretch, longest)
+                        : m_span <= 96   ? Clean<kTabs, 96>(stretch, longest)
+                                         : Clean<kTabs, 128>(stretch, longest);
         if (stretch.feedCount > 0)
-            m_vectors = (longest + kWidth - 1) / kWidth;
+            m_span = longest;
         return ok;
     }
 
     // Everything the loop uses is held in locals: its stores go through char pointers, which
     // may alias anything else in memory.
-    template <bool kTabs, std::size_t kVectors>
+    template <bool kTabs, std::size_t kSpan>
     [[gnu::noinline]] bool Clean(const Stretch& stretch, std::size_t& longestLine) {
         const char* start = m_start;
         char* out = m_output.out;
@@ -149,7 +149,7 @@ private:
             longest = length > longest ? length : longest;
             if (length < kMaxCleanLine) [[likely]] {
                 const simd::Rotation<kEncrypt> rotate(shifts[length], limits[length]);
-                out = WriteLine<kTabs, kVectors>(start, length, rotate, out);
+                out = WriteLine<kTabs, kSpan>(start, length, rotate, out);
             } else {
                 // The checked path counts its line itself, and drains as it writes.
                 m_output.out = out;
@@ -178,7 +178,7 @@ private:
             const bool clean = length < kMaxCleanLine && !m_startIsOdd && *nextOdd > feed;
             if (clean) {
                 const simd::Rotation<kEncrypt> rotate(m_shifts[length], m_limits[length]);
-                m_output.out = WriteLine<true, 1>(m_start, length, rotate, m_output.out);
+                m_output.out = WriteLine<true, kWidth>(m_start, length, rotate, m_output.out);
                 ++m_output.lines;
             }
             if (!clean || m_output.out >= m_output.limit) {
@@ -205,7 +205,7 @@ private:
 
     // A clean line of fewer than kMaxCleanLine bytes, rotated a whole vector at a time: the
     // bytes past its end are overwritten by its line end and the lines that follow.
-    template <bool kTabs, std::size_t kVectors>
+    template <bool kTabs, std::size_t kSpan>
     static char* WriteLine(const char* line, std::size_t length,
                            const simd::Rotation<kEncrypt>& rotate, char* out) {
         const auto step = [&](std::size_t at) {
@@ -215,9 +215,10 @@ private:
                 r = simd::Select(simd::AsBytes(c == '\t'), c, r);
             simd::Store(out + at, r);
         };
-        for (std::size_t at = 0; at < kVectors * kWidth; at += kWidth)
+        constexpr std::size_t kFixed = (kSpan + kWidth - 1) / kWidth * kWidth;
+        for (std::size_t at = 0; at < kFixed; at += kWidth)
             step(at);
-        for (std::size_t at = kVectors * kWidth; at < length; at += kWidth)
+        for (std::size_t at = kFixed; at < length; at += kWidth)
             step(at);
         std::memcpy(out + length, "\r\n", 2);
         return out + length + 2;
@@ -226,7 +227,7 @@ private:
     const char* m_start;        // of the line being read
     bool m_startIsOdd = false;  // it began in an earlier stretch and holds an odd byte
     bool m_startHasTab = false; // or may hold a tab
-    std::size_t m_vectors = 4;  // per line, for the next stretch of clean lines
+    std::size_t m_span = 128;   // bytes rotated per line in the next stretch of clean lines
     const unsigned char* m_shifts;
     unsigned char m_limits[kMaxCleanLine]; // of the rotation, for each of m_shifts
     LineOutput& m_output;
