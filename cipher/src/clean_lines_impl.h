@@ -29,7 +29,7 @@ constexpr std::size_t kWord = 64;               // bytes per classification word
 constexpr std::size_t kStretch = kCleanStretch; // a multiple of kWord
 constexpr std::uint32_t kNone = ~0u;            // after the last position of a list
 static_assert(kStretch % kWord == 0);
-static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 128);
+static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 256);
 
 struct Word {
     std::uint64_t lineFeeds = 0;
@@ -107,7 +107,7 @@ public:
     }
 
     // A stretch of clean lines is written with a fixed number of vectors for every line,
-    // enough for the longest line of the stretch before (up to 128 bytes), so that lines
+    // enough for the longest line of the stretch before (up to 256 bytes), so that lines
     // of mixed lengths take no branch that could go either way; a longer line loops for
     // the rest. Only a stretch that holds odd bytes or tabs pays for looking at them.
     bool Write(const Stretch& stretch) {
@@ -124,7 +124,9 @@ private:
         const bool ok = m_span <= kWidth ? Clean<kTabs, kWidth>(stretch, longest)
                         : m_span <= 64   ? Clean<kTabs, 64>(stretch, longest)
                         : m_span <= 96   ? Clean<kTabs, 96>(stretch, longest)
-                                         : Clean<kTabs, 128>(stretch, longest);
+                        : m_span <= 128  ? Clean<kTabs, 128>(stretch, longest)
+                        : m_span <= 192  ? Clean<kTabs, 192>(stretch, longest)
+                                         : Clean<kTabs, 256>(stretch, longest);
         if (stretch.feedCount > 0)
             m_span = longest;
         return ok;
@@ -227,7 +229,7 @@ private:
     const char* m_start;        // of the line being read
     bool m_startIsOdd = false;  // it began in an earlier stretch and holds an odd byte
     bool m_startHasTab = false; // or may hold a tab
-    std::size_t m_span = 128;   // bytes rotated per line in the next stretch of clean lines
+    std::size_t m_span = 256;   // bytes rotated per line in the next stretch of clean lines
     const unsigned char* m_shifts;
     unsigned char m_limits[kMaxCleanLine]; // of the rotation, for each of m_shifts
     LineOutput& m_output;
