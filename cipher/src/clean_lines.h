@@ -20,9 +20,10 @@ inline constexpr std::size_t kCleanStretch = 4096;
 // LF), and bytes past its end that it may read without using them.
 inline constexpr std::size_t kCleanUnderread = 1;
 inline constexpr std::size_t kCleanOverread = kMaxCleanLine + 64;
-// How far past `limit` the clean path may write: it drains only between stretches, and
-// a stretch of empty LF lines comes out twice as long.
-inline constexpr std::size_t kCleanOverwrite = 2 * kCleanStretch + kMaxCleanLine + 64;
+// How far past `limit` the clean path may write: it drains only between stretches. A
+// stretch of empty LF lines comes out twice as long, the line it starts with may have
+// begun in the stretch before, and the last line's vectors reach past its end.
+inline constexpr std::size_t kCleanOverwrite = 2 * kCleanStretch + 2 * kMaxCleanLine;
 
 class LineOutput {
 public:

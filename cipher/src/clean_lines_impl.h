@@ -30,6 +30,8 @@ constexpr std::size_t kStretch = kCleanStretch; // a multiple of kWord
 constexpr std::uint32_t kNone = ~0u;            // after the last position of a list
 static_assert(kStretch % kWord == 0);
 static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 256);
+// A stretch's own lines, the one it starts with, and the vectors of its last line.
+static_assert(kCleanOverwrite >= 2 * kStretch + (kMaxCleanLine + 1) + 256);
 
 struct Word {
     std::uint64_t lineFeeds = 0;
