@@ -30,6 +30,9 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 namespace quorvex {
 
@@ -38,6 +41,17 @@ namespace {
 // Room for one segment in which every byte came out as LF, plus the CR LF line end.
 constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
 constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverwrite);
+
+// Processors this process may run on, where the system can tell (a process may be bound
+// to fewer than the machine has), else all of them; 0 if unknown.
+unsigned UsableProcessors() {
+#ifdef __linux__
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    return std::thread::hardware_concurrency();
+}
 
 // The output buffers, and the writing of whole blocks from them to the sink. The first
 // run of blocks starts a thread that writes while the caller goes on filling the next
@@ -140,7 +154,7 @@ private:
 
     void Start() {
         // On a single processor the thread could only take turns with its caller.
-        if (m_block < kThreadedBlock || std::thread::hardware_concurrency() == 1) {
+        if (m_block < kThreadedBlock || UsableProcessors() == 1) {
             m_unthreaded = true;
             return;
         }
