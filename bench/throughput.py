@@ -1,15 +1,19 @@
 #!/usr/bin/env python3
 """Times quorvex-cli against cat, dd and tr, file to file, and measures its peak memory.
 
-Usage: bench/throughput.py [BUILD_DIR] [--rounds N] [--sizes 256,1024]
+Usage: bench/throughput.py [BUILD_DIR] [--rounds N] [--files game,short,lines,lines-1g]
+                           [--new-only] [--no-memory] [--baseline OTHER_BUILD_DIR]
 
-Generates its data files under BUILD_DIR/bench-data on first use (about 1.4 GiB). Each
-round runs every command once, one after the other, on the same input in the page cache;
-each time is divided by cat's time in the same round, and the medians of those ratios are
-printed. Two cases: the output is a new file, and the output exists and is overwritten
-(where truncating the old file and waiting for it at close costs every program alike).
-Peak resident memory is taken with GNU time for a path, a regular file on standard input
-and a pipe, on 1 GiB of lines and on one 100 MiB line.
+Generates its data files under BUILD_DIR/bench-data on first use (about 2 GiB): game text
+(lines of 20 to 90 bytes, CR LF), random lines of 0 to 90 and of 0 to 200 bytes (LF), 256 MiB
+each, and 1 GiB of the latter. Each round runs every command once, one after the other, on
+the same input in the page cache; each time is divided by cat's time in the same round, and
+the medians of those ratios are printed. Two cases: the output is a new file, and the output
+exists and is overwritten (where truncating the old file and waiting for it at close costs
+every program alike). Peak resident memory is taken with GNU time for a path, a regular file
+on standard input and a pipe, on 1 GiB of lines and on one 100 MiB line. With --baseline,
+each round also times the quorvex-cli of another build (an older commit, say), so that both
+are compared under the same load.
 """
 
 import argparse
@@ -27,16 +31,16 @@ PRINTABLE = bytes(range(32, 127))
 TO_PRINTABLE = bytes(PRINTABLE[b % 95] for b in range(256))
 
 
-def text_lines(path: Path, size: int, max_line: int, end: bytes = b"\n") -> None:
-    """Printable lines of 0..max_line bytes ending in `end`, `size` bytes in all."""
-    rng = random.Random(size)
+def text_lines(path: Path, size: int, min_line: int, max_line: int, end: bytes = b"\n") -> None:
+    """Printable lines of min_line..max_line bytes ending in `end`, `size` bytes in all."""
+    rng = random.Random(size + max_line)
     with path.open("wb") as out:
         written = 0
         while written < size:
             block = os.urandom(4 * MIB).translate(TO_PRINTABLE)
             pieces, pos = [], 0
             while pos < len(block):
-                length = rng.randint(0, max_line)
+                length = rng.randint(min_line, max_line)
                 pieces.append(block[pos:pos + length])
                 pos += length
             chunk = end.join(pieces) + end
@@ -79,53 +83,79 @@ def peak_memory(feed: str, command: str) -> float:
     return int(report.stderr.split()[-1]) / 1024
 
 
-def compare(lines: Path, out: Path, cli: str, rounds: int, new_output: bool) -> None:
+def compare(lines: Path, out: Path, clis: dict[str, str], rounds: int, new_output: bool) -> None:
     commands = {
         "cat": f"cat {lines} > {out}",
+        "dd bs=256K": f"dd if={lines} of={out} bs=256K status=none",
         "dd bs=1M": f"dd if={lines} of={out} bs=1M status=none",
         "tr": f"tr '!-~' 'P-~!-O' < {lines} > {out}",
-        "encrypt": f"{cli} encrypt -g 0 {lines} {out}",
-        "decrypt": f"{cli} decrypt -g 0 {lines} {out}",
     }
+    for suffix, cli in clis.items():
+        commands[f"encrypt{suffix}"] = f"{cli} encrypt -g 0 {lines} {out}"
+        commands[f"decrypt{suffix}"] = f"{cli} decrypt -g 0 {lines} {out}"
     times: dict[str, list[float]] = {name: [] for name in commands}
+    load_before = os.getloadavg()[0]
     for _ in range(rounds):
         for name, command in commands.items():
             times[name].append(timed(command, out, new_output))
     size_mb = lines.stat().st_size / 1e6
     case = "new output" if new_output else "output overwritten"
-    print(f"{lines.name}, {case}, {rounds} rounds, load average {os.getloadavg()[0]:.2f}:")
+    print(f"{lines.name}, {case}, {rounds} rounds, 1-minute load average "
+          f"{load_before:.2f} before, {os.getloadavg()[0]:.2f} after:")
+    width = max(len(name) for name in times)
     for name, seconds in times.items():
         ratios = [t / c for t, c in zip(seconds, times["cat"])]
         median = statistics.median(seconds)
-        print(f"  {name:9} {median * 1000:8.1f} ms  {size_mb / median:6.0f} MB/s  "
+        print(f"  {name:{width}} {median * 1000:8.1f} ms  {size_mb / median:6.0f} MB/s  "
               f"{statistics.median(ratios):5.2f} x cat")
-    for name in ("encrypt", "decrypt"):
-        ratios = [t / r for t, r in zip(times[name], times["tr"])]
-        print(f"  {name} / tr = {statistics.median(ratios):.2f}")
+    for name in times:
+        if name.startswith(("encrypt", "decrypt")):
+            ratios = [t / r for t, r in zip(times[name], times["tr"])]
+            print(f"  {name} / tr = {statistics.median(ratios):.2f}")
 
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build", nargs="?", default="build")
     parser.add_argument("--rounds", type=int, default=11)
-    parser.add_argument("--sizes", default="256,1024", help="MiB of lines, comma-separated")
+    parser.add_argument("--files", default="game,short,lines,lines-1g",
+                        help="which of the line files to time, comma-separated")
+    parser.add_argument("--new-only", action="store_true",
+                        help="time only the case where the output is a new file")
+    parser.add_argument("--no-memory", action="store_true", help="skip the peak memory runs")
+    parser.add_argument("--baseline", help="another build folder whose quorvex-cli is timed too")
     args = parser.parse_args()
 
     cli = str(Path(args.build, "cli", "quorvex-cli").resolve())
+    clis = {"": cli}
+    if args.baseline:
+        clis[f" ({args.baseline})"] = str(Path(args.baseline, "cli", "quorvex-cli").resolve())
     data = Path(args.build, "bench-data")
     data.mkdir(parents=True, exist_ok=True)
-    files = {256: ensure(data / "lines-256m.txt", text_lines, 256 * MIB, 200),
-             1024: ensure(data / "lines-1g.txt", text_lines, 1024 * MIB, 200)}
-    long_line = ensure(data / "one-line-100m.txt", one_line, 100 * MIB)
+    shapes = {"game": ("game-text-256m.txt", 256, 20, 90, b"\r\n"),
+              "short": ("lines-0-90-256m.txt", 256, 0, 90, b"\n"),
+              "lines": ("lines-256m.txt", 256, 0, 200, b"\n"),
+              "lines-1g": ("lines-1g.txt", 1024, 0, 200, b"\n")}
+    files = {}
+    for key in args.files.split(","):
+        if key not in shapes:
+            sys.exit(f"unknown file {key!r}; one of {', '.join(shapes)}")
+        name, mib, shortest, longest, end = shapes[key]
+        files[key] = ensure(data / name, text_lines, mib * MIB, shortest, longest, end)
     out = data / "out.txt"
 
-    for size in (int(s) for s in args.sizes.split(",")):
-        subprocess.run(f"cat {files[size]} > /dev/null", shell=True, check=True)
-        for new_output in (True, False):
-            compare(files[size], out, cli, args.rounds, new_output)
+    for lines in files.values():
+        subprocess.run(f"cat {lines} > /dev/null", shell=True, check=True)
+        for new_output in (True,) if args.new_only else (True, False):
+            compare(lines, out, clis, args.rounds, new_output)
+    if args.no_memory:
+        return
 
+    name, mib, shortest, longest, end = shapes["lines-1g"]
+    files["lines-1g"] = ensure(data / name, text_lines, mib * MIB, shortest, longest, end)
+    long_line = ensure(data / "one-line-100m.txt", one_line, 100 * MIB)
     print("peak resident memory:")
-    for name, path in (("1 GiB of lines", files[1024]), ("one 100 MiB line", long_line)):
+    for name, path in (("1 GiB of lines", files["lines-1g"]), ("one 100 MiB line", long_line)):
         for how, feed, command in (("path", "", f"{cli} encrypt -g 2 {path} {out}"),
                                    ("file on stdin", "", f"{cli} encrypt -g 2 - {out} < {path}"),
                                    ("pipe", f"cat {path} | ", f"{cli} encrypt -g 2 - {out}")):

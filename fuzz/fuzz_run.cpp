@@ -1,8 +1,10 @@
 // The whole run on arbitrary bytes against the format stated in a few lines: lines
 // end at LF, one CR before it belongs to the line end, a last line without LF still
 // counts, lines are cut into 511-byte segments, and every LF written is CR LF. Then the
-// same run with small read and write blocks, reads that come short as from a pipe, and
-// the baseline vector path: lines, CR LF pairs and segments fall across every edge.
+// same run with small read and write blocks (written on a second thread when they are
+// large enough, and each write but the last a whole block), reads that come short as
+// from a pipe, and the baseline vector path: lines, CR LF pairs and segments fall across
+// every edge.
 
 #include "quorvex/line_stream.h"
 
@@ -54,6 +56,19 @@ private:
     std::uint8_t m_size;
 };
 
+// Every write but the last is one whole block.
+class BlockSink : public StringSink {
+public:
+    explicit BlockSink(std::size_t block) : m_block(block) {}
+    bool Write(const char* data, std::size_t size, SystemError& error) override {
+        Require(size > 0 && size <= m_block && text.size() % m_block == 0);
+        return StringSink::Write(data, size, error);
+    }
+
+private:
+    std::size_t m_block;
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -61,7 +76,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     const CipherMode mode = data[0] & 1;
     const GameSelection game = (data[0] >> 1) % 4;
-    const std::string_view input(reinterpret_cast<const char*>(data + 3), size - 3);
+    // Up to four copies, so that the vector path carries lines and what it learnt of
+    // their lengths across the few kilobytes it classifies at a time.
+    std::string input;
+    for (int copy = 0; copy <= (data[0] >> 3) % 4; ++copy)
+        input.append(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::string output = TranscodeText(input, mode, game);
     Require(output == Model(input, mode, game));
 
@@ -70,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     small.outputBlock = 1 + data[2] * 11u;
     small.vectors = data[0] & 0x80 ? VectorPath::Baseline : VectorPath::Best;
     ShortReads source(input, data[1]);
-    StringSink sink;
+    BlockSink sink(small.outputBlock);
     Require(TranscodeStream(source, sink, mode, game, small).status == StreamStatus::Completed);
     Require(sink.text == output);
     return 0;

@@ -89,6 +89,23 @@ TEST(Stream, FollowsTheLineConventions) {
             << c.input.size();
     }
     EXPECT_EQ(TranscodeText("ab\r\ncd\n", CipherMode{5}, 0), "ab\r\ncd\r\n"); // copied
+
+    // The vector path writes a few kilobytes of lines before it hands a block on. The most
+    // they can come to: a line that began in the kilobytes before (which held long lines),
+    // then nothing but line ends, with the output a little short of a block.
+    std::string input, expected;
+    for (int i = 0; i < 14; ++i) {
+        input += l78.substr(0, 50) + l510.substr(0, 200) + "\n";
+        expected += Seg(l78.substr(0, 50) + l510.substr(0, 200)) + crlf;
+    }
+    input += l78.substr(0, 70) + "\n" + l511 + std::string(4096, '\n');
+    expected += Seg(l78.substr(0, 70)) + crlf + Seg(l511);
+    for (int i = 0; i < 4096; ++i)
+        expected += crlf;
+    StreamOptions nearlyFull;
+    for (nearlyFull.outputBlock = 3450; nearlyFull.outputBlock < 3900; nearlyFull.outputBlock += 9)
+        ASSERT_EQ(TranscodeText(input, kEncrypt, 0, nearlyFull), expected)
+            << nearlyFull.outputBlock;
 }
 
 class Source : public ByteSource {

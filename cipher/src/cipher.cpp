@@ -1,12 +1,10 @@
 #include "quorvex/cipher.h"
 
 #include "segment.h"
+#include "simd.h"
 
 #include <algorithm>
 #include <cstring>
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace quorvex {
 
@@ -47,57 +45,8 @@ constexpr unsigned char DecryptByte(unsigned char c, int shift) {
     return LowByte(t);
 }
 
-// Sixteen bytes at a time, with the same arithmetic as EncryptByte and DecryptByte: a byte
-// wraps exactly when its signed value passes a limit that depends only on the shift, and
-// 8-bit sums wrap like the low 8 bits of the wider result.
-using Bytes = unsigned char __attribute__((vector_size(16)));
-using SignedBytes = signed char __attribute__((vector_size(16)));
-constexpr std::size_t kBlock = sizeof(Bytes);
-
-bool Any(Bytes mask) {
-#ifdef __SSE2__
-    return _mm_movemask_epi8(reinterpret_cast<__m128i>(mask)) != 0;
-#else
-    std::uint64_t halves[2];
-    std::memcpy(halves, &mask, sizeof halves);
-    return (halves[0] | halves[1]) != 0;
-#endif
-}
-
-Bytes Load(const char* p) {
-    Bytes b;
-    std::memcpy(&b, p, kBlock);
-    return b;
-}
-
-void Store(char* p, Bytes b) {
-    std::memcpy(p, &b, kBlock);
-}
-
-Bytes Unprintable(Bytes c) {
-    const auto s = reinterpret_cast<SignedBytes>(c);
-    return reinterpret_cast<Bytes>((s < kAlphabetFirst) | (s > kAlphabetLast));
-}
-
-Bytes PassThroughMask(Bytes c) {
-    auto keep = c == PassThroughChars[0];
-    for (std::size_t i = 1; i < PassThroughChars.size(); ++i)
-        keep |= c == PassThroughChars[i];
-    return reinterpret_cast<Bytes>(keep);
-}
-
-// The rotation alone, right for every byte of the alphabet.
-Bytes EncryptRotation(Bytes c, int shift) {
-    const auto limit = static_cast<signed char>(kAlphabetLast - shift);
-    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) > limit);
-    return c + static_cast<unsigned char>(shift) - (wraps & kAlphabetSize);
-}
-
-Bytes DecryptRotation(Bytes c, int shift) {
-    const auto limit = static_cast<signed char>(kAlphabetFirst + shift);
-    const auto wraps = reinterpret_cast<Bytes>(reinterpret_cast<SignedBytes>(c) < limit);
-    return c - static_cast<unsigned char>(shift) + (wraps & kAlphabetSize);
-}
+using simd::Bytes;
+using simd::kWidth;
 
 // What a transform notices on its way: input bytes outside the alphabet, and LF bytes it
 // wrote (which only such bytes can become).
@@ -106,40 +55,40 @@ struct Watch {
     Bytes lineFeeds{};
 };
 
-// Sixteen bytes at a time. A block of printable text, by far the most common, costs one
-// test beyond the rotation; tab, the six letters and every byte that may turn into LF lie
-// outside the alphabet, so only blocks holding such a byte take the slower path.
-template <Bytes (*Rotation)(Bytes, int), unsigned char (*Byte)(unsigned char, int)>
+// A vector at a time. A vector of printable text, by far the most common, costs one test
+// beyond the rotation; tab, the six letters and every byte that may turn into LF lie
+// outside the alphabet, so only vectors holding such a byte take the slower path.
+template <bool kEncrypt>
 void TransformRun(const char* in, std::size_t length, int shift, char* out, Watch& watch) {
+    const simd::Rotation<kEncrypt> rotate(static_cast<unsigned char>(shift));
     const auto step = [&](std::size_t at) {
-        const Bytes c = Load(in + at);
-        Bytes r = Rotation(c, shift);
-        const Bytes unprintable = Unprintable(c);
-        if (Any(unprintable)) {
-            const Bytes keep = PassThroughMask(c);
-            r = (r & ~keep) | (c & keep);
+        const Bytes c = simd::Load(in + at);
+        Bytes r = rotate(c);
+        const Bytes unprintable = simd::Unprintable(c);
+        if (simd::Any(unprintable)) {
+            r = simd::Select(simd::PassThrough(c), c, r);
             watch.unprintable |= unprintable;
-            watch.lineFeeds |= reinterpret_cast<Bytes>(r == '\n');
+            watch.lineFeeds |= simd::AsBytes(r == '\n');
         }
-        Store(out + at, r);
+        simd::Store(out + at, r);
     };
     std::size_t i = 0;
-    for (; i + kBlock <= length; i += kBlock)
+    for (; i + kWidth <= length; i += kWidth)
         step(i);
     if (i == length)
         return;
-    // The tail: one more block that ends with the line, unless it would read back bytes
+    // The tail: one more vector that ends with the line, unless it would read back bytes
     // already written in place.
     const auto from = reinterpret_cast<std::uintptr_t>(in);
     const auto to = reinterpret_cast<std::uintptr_t>(out);
     const bool apart = to + length <= from || from + length <= to;
-    if (length >= kBlock && apart) {
-        step(length - kBlock);
+    if (length >= kWidth && apart) {
+        step(length - kWidth);
         return;
     }
     for (; i < length; ++i) {
         const auto c = static_cast<unsigned char>(in[i]);
-        const unsigned char r = Byte(c, shift);
+        const unsigned char r = kEncrypt ? EncryptByte(c, shift) : DecryptByte(c, shift);
         out[i] = static_cast<char>(r);
         if (!IsPrintable(c))
             watch.unprintable[0] = 0xFF;
@@ -208,10 +157,11 @@ SegmentFacts TransformSegmentByShift(const char* line, std::size_t length, Ciphe
     if (known && shift >= 0 && shift <= kMaxShift) {
         Watch watch;
         if (mode == kEncrypt)
-            TransformRun<EncryptRotation, EncryptByte>(line, length, shift, out, watch);
+            TransformRun<true>(line, length, shift, out, watch);
         else
-            TransformRun<DecryptRotation, DecryptByte>(line, length, shift, out, watch);
-        return {Any(watch.unprintable) ? CountLossyBytes({line, length}) : 0, Any(watch.lineFeeds)};
+            TransformRun<false>(line, length, shift, out, watch);
+        return {simd::Any(watch.unprintable) ? CountLossyBytes({line, length}) : 0,
+                simd::Any(watch.lineFeeds)};
     }
     // An unknown mode copies; only a line longer than any the run produces gets a shift
     // above 95.
@@ -238,14 +188,12 @@ std::string TransformLine(std::string_view line, CipherMode mode, CipherKey key)
 std::size_t CountLossyBytes(std::string_view text) {
     std::size_t lossy = 0;
     std::size_t i = 0;
-    for (; i + kBlock <= text.size(); i += kBlock) {
-        const Bytes c = Load(text.data() + i);
-        const Bytes printable = ~Unprintable(c);
-        if (!Any(~printable))
-            continue;
-        const Bytes kept = printable | PassThroughMask(c);
-        for (std::size_t b = 0; b < kBlock; ++b)
-            lossy += kept[b] == 0;
+    for (; i + kWidth <= text.size(); i += kWidth) {
+        const Bytes c = simd::Load(text.data() + i);
+        const Bytes unprintable = simd::Unprintable(c);
+        if (simd::Any(unprintable))
+            lossy += static_cast<std::size_t>(
+                __builtin_popcount(simd::Bits(unprintable & ~simd::PassThrough(c))));
     }
     for (; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);

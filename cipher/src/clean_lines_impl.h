@@ -1,12 +1,20 @@
 // The clean-line path for one instruction set. Each file that includes this names its own
 // namespace first (QUORVEX_CLEAN_LINES), so that no code built for one processor can be
 // linked into the path of another.
+//
+// It works in stretches of a few kilobytes, in two passes. The first classifies every byte
+// of the stretch a vector at a time and keeps the positions of the LFs, and of any byte
+// that keeps its line off this path. The second goes from LF to LF: each clean line is
+// rotated by the shift of its length, a fixed number of vectors whatever that length, and
+// its CR LF is written right after it, so that neither the output's size nor its line ends
+// need another look at the bytes.
 
 #include "clean_lines.h"
+#include "simd.h"
 
 #include <cstdint>
 #include <cstring>
-#if defined(__SSE2__)
+#if defined(__BMI__)
 #include <immintrin.h>
 #endif
 
@@ -14,91 +22,62 @@ namespace quorvex::QUORVEX_CLEAN_LINES {
 
 namespace {
 
-#if defined(__AVX2__)
-constexpr std::size_t kWidth = 32;
-#else
-constexpr std::size_t kWidth = 16;
-#endif
-using Bytes = unsigned char __attribute__((vector_size(kWidth)));
-using SignedBytes = signed char __attribute__((vector_size(kWidth)));
+using simd::Bytes;
+using simd::kWidth;
 
-constexpr std::size_t kWord = 64;      // bytes per classification word
-constexpr std::size_t kStretch = 4096; // bytes classified before their lines are written
-constexpr std::uint32_t kNone = ~0u;   // after the last position of a list
-
-inline Bytes Load(const char* p) {
-    Bytes b;
-    std::memcpy(&b, p, kWidth);
-    return b;
-}
-
-inline void Store(char* p, Bytes b) {
-    std::memcpy(p, &b, kWidth);
-}
-
-inline Bytes Splat(int c) {
-    return Bytes{} + static_cast<unsigned char>(c);
-}
-
-// One bit per byte of a comparison's result.
-template <typename Mask> inline std::uint64_t Bits(Mask mask) {
-    const auto bytes = reinterpret_cast<Bytes>(mask);
-#if defined(__AVX2__)
-    return static_cast<std::uint32_t>(_mm256_movemask_epi8(reinterpret_cast<__m256i>(bytes)));
-#elif defined(__SSE2__)
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(reinterpret_cast<__m128i>(bytes)));
-#else
-    std::uint64_t bits = 0;
-    for (std::size_t i = 0; i < kWidth; ++i)
-        bits |= std::uint64_t{bytes[i] >> 7} << i;
-    return bits;
-#endif
-}
-
-inline Bytes Min(Bytes a, Bytes b) {
-#if defined(__AVX2__)
-    return reinterpret_cast<Bytes>(
-        _mm256_min_epu8(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
-#elif defined(__SSE2__)
-    return reinterpret_cast<Bytes>(
-        _mm_min_epu8(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
-#else
-    return a < b ? a : b;
-#endif
-}
+constexpr std::size_t kWord = 64;               // bytes per classification word
+constexpr std::size_t kStretch = kCleanStretch; // a multiple of kWord
+constexpr std::uint32_t kNone = ~0u;            // after the last position of a list
+static_assert(kStretch % kWord == 0);
+static_assert(kCleanOverread >= kWord + 1 && kCleanOverread >= 256);
+// A stretch's own lines, the one it starts with, and the vectors of its last line.
+static_assert(kCleanOverwrite >= 2 * kStretch + (kMaxCleanLine + 1) + 256);
 
 struct Word {
     std::uint64_t lineFeeds = 0;
-    std::uint64_t carriageReturns = 0;
-    std::uint64_t tabs = 0;
-    std::uint64_t unprintable = 0; // every byte outside 32..126, line ends and tabs included
+    std::uint64_t usual = 0; // printable, line ends (LF, and CR right before LF)
 };
 
+inline std::uint64_t Bits(Bytes mask, std::size_t at) {
+    return std::uint64_t{simd::Bits(mask)} << at;
+}
+
+// A CR counts as part of a line end by the byte after it, which is read from memory
+// again rather than shifted across the vector's lanes.
 inline Word Classify(const char* p) {
     Word word;
     for (std::size_t i = 0; i < kWord; i += kWidth) {
-        const auto c = reinterpret_cast<SignedBytes>(Load(p + i));
-        word.lineFeeds |= Bits(c == '\n') << i;
-        word.carriageReturns |= Bits(c == '\r') << i;
-        word.tabs |= Bits(c == '\t') << i;
-        word.unprintable |= Bits((c < kAlphabetFirst) | (c > kAlphabetLast)) << i;
+        const Bytes c = simd::Load(p + i);
+        const Bytes lineFeed = simd::AsBytes(c == '\n');
+        const Bytes lineEnd =
+            lineFeed | (simd::AsBytes(c == '\r') & simd::AsBytes(simd::Load(p + i + 1) == '\n'));
+        word.lineFeeds |= Bits(lineFeed, i);
+        word.usual |= Bits(simd::Printable(c) | lineEnd, i);
     }
     return word;
 }
 
-inline int Count(std::uint64_t bits) {
-    return __builtin_popcountll(bits);
+inline std::uint64_t Tabs(const char* p) {
+    std::uint64_t tabs = 0;
+    for (std::size_t i = 0; i < kWord; i += kWidth)
+        tabs |= Bits(simd::AsBytes(simd::Load(p + i) == '\t'), i);
+    return tabs;
 }
 
-// The lowest set bit's position; 63 when none is set.
+// The lowest set bit's position; with none set, 64 where the processor counts trailing
+// zeros (as every one with AVX2 does), else 63.
 inline std::uint32_t Lowest(std::uint64_t bits) {
+#if defined(__BMI__)
+    return static_cast<std::uint32_t>(_tzcnt_u64(bits));
+#else
     return static_cast<std::uint32_t>(__builtin_ctzll(bits | (std::uint64_t{1} << 63)));
+#endif
 }
 
 // Appends the positions of the set bits to `to`. Four are written whatever the count,
 // which covers nearly every word of text without a branch that could go either way.
 inline std::size_t Positions(std::uint64_t bits, std::uint32_t base, std::uint32_t* to) {
-    const int count = Count(bits);
+    const int count = __builtin_popcountll(bits);
     for (int k = 0; k < 4; ++k) {
         to[k] = base + Lowest(bits);
         bits &= bits - 1;
@@ -110,159 +89,186 @@ inline std::size_t Positions(std::uint64_t bits, std::uint32_t base, std::uint32
     return static_cast<std::size_t>(count);
 }
 
-// Both directions as one rotation within the alphabet: y = c + add is the byte's place
-// in the alphabet moved by the shift, and y + wrap the same place taken once round the
-// other way; the smaller of the two, as unsigned bytes, is the one inside 0..94.
-struct Rotation {
-    Bytes add;
-    Bytes wrap;
-
-    Rotation(bool encrypt, int shift)
-        : add(Splat(encrypt ? shift - kAlphabetFirst : -(shift + kAlphabetFirst))),
-          wrap(Splat(encrypt ? -kAlphabetSize : kAlphabetSize)) {}
-
-    Bytes operator()(Bytes c) const {
-        const Bytes y = c + add;
-        return Min(y, y + wrap) + Splat(kAlphabetFirst);
-    }
-};
-
-// A clean line of fewer than kMaxCleanLine bytes: all of them are rotated in one go,
-// whatever its length, and the bytes past its end are overwritten by what follows. Tabs
-// pass unchanged; a line without one need not look for them.
-template <bool kTabs>
-inline char* WriteCleanLine(const char* line, std::size_t length, const Rotation& rotate,
-                            char* out) {
-    for (std::size_t i = 0; i < kMaxCleanLine; i += kWidth) {
-        const Bytes c = Load(line + i);
-        Bytes r = rotate(c);
-        if constexpr (kTabs) {
-            const auto tab = reinterpret_cast<Bytes>(c == Splat('\t'));
-            r = (r & ~tab) | (c & tab);
-        }
-        Store(out + i, r);
-    }
-    out[length] = '\r';
-    out[length + 1] = '\n';
-    return out + length + 2;
-}
-
-// Where the lines of one stretch are: line ends, and the odd bytes and tabs among them.
+// Where the lines of one stretch end, and which of them may not be clean.
 struct Stretch {
     const char* begin;
     const std::uint32_t* feeds;
     std::size_t feedCount;
-    const std::uint32_t* odd; // both lists end with kNone
-    const std::uint32_t* tabs;
+    const std::uint32_t* odd; // ends with kNone
+    bool tabs;                // somewhere in the stretch
 };
 
-template <bool kEncrypt> class LineWriter {
+// Writes the lines of one stretch after another, carrying what it knows of the line that
+// is still open at the end of a stretch.
+template <bool kEncrypt> class StretchWriter {
 public:
-    LineWriter(const char* begin, const unsigned char* shifts, LineOutput& output)
-        : m_start(begin), m_shifts(shifts), m_output(output), m_out(output.out),
-          m_lines(output.lines) {}
-
-    ~LineWriter() {
-        m_output.out = m_out;
-        m_output.lines = m_lines;
+    StretchWriter(const char* begin, const unsigned char* shifts, LineOutput& output)
+        : m_start(begin), m_shifts(shifts), m_output(output) {
+        for (std::size_t length = 0; length < kMaxCleanLine; ++length)
+            m_limits[length] = simd::Rotation<kEncrypt>::Limit(shifts[length]);
     }
 
-    // A stretch without a tab need not look for one line by line.
+    // A stretch of clean lines is written with a fixed number of vectors for every line,
+    // enough for the longest line of the stretch before (up to 256 bytes), so that lines
+    // of mixed lengths take no branch that could go either way; a longer line loops for
+    // the rest. Only a stretch that holds odd bytes or tabs pays for looking at them.
     bool Write(const Stretch& stretch) {
-        const bool tabs = m_startHasTab || *stretch.tabs != kNone;
-        return tabs ? Write<true>(stretch) : Write<false>(stretch);
+        if (m_startIsOdd || *stretch.odd != kNone)
+            return Checking(stretch);
+        const bool tabs = m_startHasTab || stretch.tabs;
+        m_startHasTab = (m_startHasTab && stretch.feedCount == 0) || stretch.tabs;
+        return tabs ? Clean<true>(stretch) : Clean<false>(stretch);
     }
 
 private:
-    template <bool kTabs> bool Write(const Stretch& stretch) {
+    template <bool kTabs> bool Clean(const Stretch& stretch) {
+        std::size_t longest = 0;
+        const bool ok = m_span <= kWidth ? Clean<kTabs, kWidth>(stretch, longest)
+                        : m_span <= 64   ? Clean<kTabs, 64>(stretch, longest)
+                        : m_span <= 96   ? Clean<kTabs, 96>(stretch, longest)
+                        : m_span <= 128  ? Clean<kTabs, 128>(stretch, longest)
+                        : m_span <= 192  ? Clean<kTabs, 192>(stretch, longest)
+                                         : Clean<kTabs, 256>(stretch, longest);
+        if (stretch.feedCount > 0)
+            m_span = longest;
+        return ok;
+    }
+
+    // Everything the loop uses is held in locals: its stores go through char pointers, which
+    // may alias anything else in memory.
+    template <bool kTabs, std::size_t kSpan>
+    [[gnu::noinline]] bool Clean(const Stretch& stretch, std::size_t& longestLine) {
+        const char* start = m_start;
+        char* out = m_output.out;
+        const std::uint64_t lines = m_output.lines;
+        const char* const begin = stretch.begin;
+        const std::uint32_t* const feeds = stretch.feeds;
+        const std::size_t count = stretch.feedCount;
+        const unsigned char* const shifts = m_shifts;
+        const unsigned char* const limits = m_limits;
+        std::size_t longest = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            const char* lineFeed = begin + feeds[i];
+            const std::size_t length = LengthBefore(lineFeed, start);
+            longest = length > longest ? length : longest;
+            if (length < kMaxCleanLine) [[likely]] {
+                const simd::Rotation<kEncrypt> rotate(shifts[length], limits[length]);
+                out = WriteLine<kTabs, kSpan>(start, length, rotate, out);
+            } else {
+                // The checked path counts its line itself, and drains as it writes.
+                m_output.out = out;
+                m_output.lines = lines + i;
+                if (!m_output.Checked(start, length) ||
+                    (m_output.out >= m_output.limit && !m_output.Drain()))
+                    return false;
+                out = m_output.out;
+            }
+            start = lineFeed + 1;
+        }
+        longestLine = longest;
+        m_start = start;
+        m_output.out = out;
+        m_output.lines = lines + count;
+        return out < m_output.limit || m_output.Drain();
+    }
+
+    // Line by line, sending every line that holds an odd byte to the checked path.
+    bool Checking(const Stretch& stretch) {
         const std::uint32_t* nextOdd = stretch.odd;
-        const std::uint32_t* nextTab = stretch.tabs;
         for (std::size_t i = 0; i < stretch.feedCount; ++i) {
             const std::uint32_t feed = stretch.feeds[i];
             const char* lineFeed = stretch.begin + feed;
-            std::size_t length = static_cast<std::size_t>(lineFeed - m_start);
-            length -= length > 0 && lineFeed[-1] == '\r';
-            const bool clean = !m_startIsOdd && *nextOdd > feed;
-            bool tabbed = false;
-            if constexpr (kTabs) {
-                tabbed = m_startHasTab || *nextTab < feed;
-                while (*nextTab < feed)
-                    ++nextTab;
+            const std::size_t length = LengthBefore(lineFeed, m_start);
+            const bool clean = length < kMaxCleanLine && !m_startIsOdd && *nextOdd > feed;
+            if (clean) {
+                const simd::Rotation<kEncrypt> rotate(m_shifts[length], m_limits[length]);
+                m_output.out = WriteLine<true, kWidth>(m_start, length, rotate, m_output.out);
+                ++m_output.lines;
             }
-            if (clean && length < kMaxCleanLine) {
-                const Rotation rotation(kEncrypt, m_shifts[length]);
-                m_out = tabbed ? WriteCleanLine<true>(m_start, length, rotation, m_out)
-                               : WriteCleanLine<false>(m_start, length, rotation, m_out);
-                ++m_lines;
-                if (m_out >= m_output.limit && !Call([this] { return m_output.Drain(); }))
+            if (!clean || m_output.out >= m_output.limit) {
+                if (!(clean ? m_output.Drain() : m_output.Checked(m_start, length)))
                     return false;
-            } else {
-                if (!Call([this, length] { return m_output.Checked(m_start, length); }))
-                    return false;
-                while (*nextOdd < feed)
-                    ++nextOdd;
             }
-            m_start = lineFeed + 1;
+            while (*nextOdd < feed)
+                ++nextOdd;
             m_startIsOdd = false;
-            m_startHasTab = false;
+            m_start = lineFeed + 1;
         }
-        // What lies after the last line end belongs to the line that is still open.
-        m_startIsOdd = m_startIsOdd || *nextOdd != kNone;
-        m_startHasTab = m_startHasTab || *nextTab != kNone;
+        // What lies after the last line end belongs to the line that is still open; of a
+        // tab the stretch keeps no position, so that line may hold one.
+        m_startIsOdd = *nextOdd != kNone;
+        m_startHasTab = (m_startHasTab && stretch.feedCount == 0) || stretch.tabs;
         return true;
     }
 
-    // The writer's own position, handed over for a call into the output and taken back.
-    template <typename F> bool Call(F call) {
-        m_output.out = m_out;
-        m_output.lines = m_lines;
-        const bool ok = call();
-        m_out = m_output.out;
-        m_lines = m_output.lines;
-        return ok;
+    // A CR right before the LF belongs to the line end. The byte before an empty line is
+    // the LF of the line before, or the one before `begin`: never a CR.
+    static std::size_t LengthBefore(const char* lineFeed, const char* start) {
+        return static_cast<std::size_t>(lineFeed - start) - (lineFeed[-1] == '\r');
+    }
+
+    // A clean line of fewer than kMaxCleanLine bytes, rotated a whole vector at a time: the
+    // bytes past its end are overwritten by its line end and the lines that follow.
+    template <bool kTabs, std::size_t kSpan>
+    static char* WriteLine(const char* line, std::size_t length,
+                           const simd::Rotation<kEncrypt>& rotate, char* out) {
+        const auto step = [&](std::size_t at) {
+            const Bytes c = simd::Load(line + at);
+            Bytes r = rotate(c);
+            if constexpr (kTabs)
+                r = simd::Select(simd::AsBytes(c == '\t'), c, r);
+            simd::Store(out + at, r);
+        };
+        constexpr std::size_t kFixed = (kSpan + kWidth - 1) / kWidth * kWidth;
+        for (std::size_t at = 0; at < kFixed; at += kWidth)
+            step(at);
+        for (std::size_t at = kFixed; at < length; at += kWidth)
+            step(at);
+        std::memcpy(out + length, "\r\n", 2);
+        return out + length + 2;
     }
 
     const char* m_start;        // of the line being read
     bool m_startIsOdd = false;  // it began in an earlier stretch and holds an odd byte
-    bool m_startHasTab = false; // or a tab
+    bool m_startHasTab = false; // or may hold a tab
+    std::size_t m_span = 256;   // bytes rotated per line in the next stretch of clean lines
     const unsigned char* m_shifts;
+    unsigned char m_limits[kMaxCleanLine]; // of the rotation, for each of m_shifts
     LineOutput& m_output;
-    char* m_out;
-    std::uint64_t m_lines;
 };
 
 template <bool kEncrypt>
 bool Lines(const char* begin, const char* end, const unsigned char* shifts, LineOutput& output) {
     std::uint32_t feeds[kStretch + 4];
     std::uint32_t odd[kStretch + 5];
-    std::uint32_t tabs[kStretch + 5];
-    LineWriter<kEncrypt> writer(begin, shifts, output);
+    StretchWriter<kEncrypt> writer(begin, shifts, output);
 
     for (const char* stretch = begin; stretch < end; stretch += kStretch) {
-        const std::size_t size =
-            static_cast<std::size_t>(end - stretch) < kStretch ? end - stretch : kStretch;
+        const std::size_t size = static_cast<std::size_t>(end - stretch) < kStretch
+                                     ? static_cast<std::size_t>(end - stretch)
+                                     : kStretch;
         std::size_t feedCount = 0;
         std::size_t oddCount = 0;
-        std::size_t tabCount = 0;
-        for (std::size_t at = 0; at < size; at += kWord) {
+        bool tabs = false;
+        const auto classify = [&](std::size_t at, std::uint64_t inside) {
             const Word word = Classify(stretch + at);
             const auto base = static_cast<std::uint32_t>(at);
-            const std::uint64_t inside =
-                size - at >= kWord ? ~std::uint64_t{0} : (std::uint64_t{1} << (size - at)) - 1;
-            const std::uint64_t lineFeeds = word.lineFeeds & inside;
-            // A CR right before an LF is part of the line end.
-            const std::uint64_t beforeLineFeed =
-                lineFeeds >> 1 | std::uint64_t{stretch[at + kWord] == '\n'} << 63;
-            const std::uint64_t unusual = word.unprintable & ~word.lineFeeds & ~word.tabs &
-                                          ~(word.carriageReturns & beforeLineFeed) & inside;
-            if (unusual != 0)
-                oddCount += Positions(unusual, base, odd + oddCount);
-            if ((word.tabs & inside) != 0)
-                tabCount += Positions(word.tabs & inside, base, tabs + tabCount);
-            feedCount += Positions(lineFeeds, base, feeds + feedCount);
-        }
+            std::uint64_t odder = ~word.usual & inside;
+            if (odder != 0) [[unlikely]] {
+                const std::uint64_t tabbed = Tabs(stretch + at) & inside;
+                tabs = tabs || tabbed != 0;
+                odder &= ~tabbed;
+                if (odder != 0)
+                    oddCount += Positions(odder, base, odd + oddCount);
+            }
+            feedCount += Positions(word.lineFeeds & inside, base, feeds + feedCount);
+        };
+        std::size_t at = 0;
+        for (; at + kWord <= size; at += kWord)
+            classify(at, ~std::uint64_t{0});
+        if (at < size)
+            classify(at, (std::uint64_t{1} << (size - at)) - 1);
         odd[oddCount] = kNone;
-        tabs[tabCount] = kNone;
         if (!writer.Write({stretch, feeds, feedCount, odd, tabs}))
             return false;
     }

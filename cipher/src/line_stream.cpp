@@ -1,3 +1,21 @@
+// How one line travels through a run.
+//
+// TranscodeStream reads the input in blocks into one buffer. Every whole line of a block
+// (up to its last LF) goes to the clean-line path (clean_lines_impl.h): it classifies a
+// few kilobytes at a time, finding the LFs and any byte outside the printable characters
+// and tab, and then takes the lines one by one. A line of printable bytes and tabs shorter
+// than a segment is rotated by the shift of its length, a whole vector at a time, straight
+// into the output buffer, and its CR LF follows it there. Any other line comes back here,
+// to LineWriter::Checked: it is cut into segments of at most 511 bytes, each transformed
+// with the shift of its own length; its bytes outside the alphabet are counted, and an LF
+// that the cipher made is stored as CR LF. What follows the last LF of a block waits at
+// the front of the input buffer for the next read, except whole segments of a very long
+// line, which are written at once.
+//
+// Once the output buffer holds a whole block, the block is handed to OutputBlocks, whose
+// own thread writes it to the sink while the next input block is read and transformed;
+// every write but the last is exactly one output block long.
+
 #include "quorvex/line_stream.h"
 
 #include "clean_lines.h"
@@ -5,8 +23,16 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#ifdef __linux__
+#include <sched.h>
+#endif
 
 namespace quorvex {
 
@@ -14,20 +40,189 @@ namespace {
 
 // Room for one segment in which every byte came out as LF, plus the CR LF line end.
 constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
-constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverread);
+constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverwrite);
 
-// Collects the output and writes it in blocks of exactly the same size; what runs over
-// a block waits at the front of the buffer for the next one.
+// Processors this process may run on, where the system can tell (a process may be bound
+// to fewer than the machine has), else all of them; 0 if unknown.
+unsigned UsableProcessors() {
+#ifdef __linux__
+    cpu_set_t set;
+    if (::sched_getaffinity(0, sizeof set, &set) == 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+#endif
+    return std::thread::hardware_concurrency();
+}
+
+// The output buffers, and the writing of whole blocks from them to the sink. The first
+// run of blocks starts a thread that writes while the caller goes on filling the next
+// buffer; output shorter than one block never starts it, and where it cannot be started,
+// or on a single processor, the caller writes itself. After a failed write nothing more is
+// written.
+class OutputBlocks {
+public:
+    OutputBlocks(ByteSink& sink, std::size_t block)
+        : m_sink(sink), m_block(block), m_capacity(block + kOutputSlack) {
+        m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_capacity);
+    }
+
+    ~OutputBlocks() { Settle(); }
+
+    OutputBlocks(const OutputBlocks&) = delete;
+    OutputBlocks& operator=(const OutputBlocks&) = delete;
+
+    // The buffer being filled: one block and kOutputSlack bytes.
+    char* Buffer() const { return m_buffers[m_filling].get(); }
+
+    // Writes the first `size` bytes of the buffer (a whole number of blocks) and carries
+    // the `keep` bytes after them to the front of the buffer to fill next. False once a
+    // write has failed.
+    bool Pass(std::size_t size, std::size_t keep) {
+        if (!m_thread.joinable() && !m_unthreaded)
+            Start();
+        if (m_unthreaded) {
+            char* const buffer = Buffer();
+            if (m_failed || !WriteRun(buffer, size, m_error)) {
+                m_failed = true;
+                return false;
+            }
+            std::memmove(buffer, buffer + size, keep);
+            return true;
+        }
+        std::unique_lock lock(m_mutex);
+        if (m_failed)
+            return false;
+        const char* const full = Buffer();
+        m_busy[m_filling] = true;
+        m_runs.push_back({m_filling, size});
+        m_changed.notify_all();
+        std::size_t next = 0;
+        m_changed.wait(lock, [&] {
+            for (next = 0; next < kBuffers; ++next)
+                if (!m_busy[next])
+                    return true;
+            return false;
+        });
+        lock.unlock();
+        if (!m_buffers[next])
+            m_buffers[next] = std::make_unique_for_overwrite<char[]>(m_capacity);
+        std::memcpy(m_buffers[next].get(), full + size, keep);
+        m_filling = next;
+        return true;
+    }
+
+    // Writes the first `size` bytes of the buffer and waits until everything is written.
+    bool Finish(std::size_t size) {
+        if (size > 0 && m_thread.joinable()) {
+            std::lock_guard lock(m_mutex);
+            m_busy[m_filling] = true;
+            m_runs.push_back({m_filling, size});
+            m_changed.notify_all();
+        } else if (size > 0 && !m_failed && !WriteRun(Buffer(), size, m_error)) {
+            m_failed = true;
+        }
+        return Settle();
+    }
+
+    // Waits until every run handed over is written, or dropped after a failure; false if
+    // a write failed.
+    bool Settle() {
+        if (m_thread.joinable()) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_closing = true;
+                m_changed.notify_all();
+            }
+            m_thread.join();
+        }
+        return !m_failed;
+    }
+
+    SystemError Error() const { return m_error; }
+
+private:
+    // One buffer filling, one being written, one waiting: reading, transforming and
+    // writing each have a block to work on.
+    static constexpr std::size_t kBuffers = 3;
+    // Smaller blocks are written on the caller's thread: handing each over would cost
+    // more than writing it.
+    static constexpr std::size_t kThreadedBlock = 512;
+
+    struct Run {
+        std::size_t buffer;
+        std::size_t size;
+    };
+
+    void Start() {
+        // On a single processor the thread could only take turns with its caller.
+        if (m_block < kThreadedBlock || UsableProcessors() == 1) {
+            m_unthreaded = true;
+            return;
+        }
+        try {
+            m_thread = std::thread([this] { WriteRuns(); });
+        } catch (const std::system_error&) {
+            m_unthreaded = true;
+        }
+    }
+
+    void WriteRuns() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return !m_runs.empty() || m_closing; });
+            if (m_runs.empty())
+                return;
+            const Run run = m_runs.front();
+            const bool skip = m_failed;
+            lock.unlock();
+            SystemError error = 0;
+            const bool ok = skip || WriteRun(m_buffers[run.buffer].get(), run.size, error);
+            lock.lock();
+            m_runs.pop_front();
+            m_busy[run.buffer] = false;
+            if (!ok) {
+                m_failed = true;
+                m_error = error;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    bool WriteRun(const char* data, std::size_t size, SystemError& error) {
+        for (std::size_t at = 0; at < size; at += m_block)
+            if (!m_sink.Write(data + at, std::min(m_block, size - at), error))
+                return false;
+        return true;
+    }
+
+    ByteSink& m_sink;
+    std::size_t m_block;
+    std::size_t m_capacity;
+    std::array<std::unique_ptr<char[]>, kBuffers> m_buffers;
+    std::size_t m_filling = 0;
+    bool m_unthreaded = false; // the thread could not be started
+    std::thread m_thread;
+
+    // Shared with the thread, under m_mutex once it runs.
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<Run> m_runs;
+    std::array<bool, kBuffers> m_busy{}; // handed over and not yet written
+    bool m_closing = false;
+    bool m_failed = false;
+    SystemError m_error = 0;
+};
+
+// Collects the output in blocks of exactly the same size; what runs over a block goes to
+// the front of the next buffer.
 class LineWriter final : public LineOutput {
 public:
     LineWriter(ByteSink& sink, CipherMode mode, CipherKey key, std::size_t block)
-        : m_sink(sink), m_mode(mode), m_block(std::max<std::size_t>(block, 1)),
-          m_buffer(std::make_unique_for_overwrite<char[]>(m_block + kOutputSlack)) {
+        : m_mode(mode), m_block(std::max<std::size_t>(block, 1)), m_blocks(sink, m_block) {
         for (std::size_t length = 0; length < m_shifts.size(); ++length)
             m_shifts[length] = LineShift(ReduceLineLength(length), key);
         for (std::size_t length = 0; length < kMaxCleanLine; ++length)
             m_cleanShifts[length] = static_cast<unsigned char>(m_shifts[length]);
-        out = m_buffer.get();
+        out = m_blocks.Buffer();
         limit = out + m_block;
     }
 
@@ -60,30 +255,33 @@ public:
     }
 
     bool Drain() override {
-        char* const front = m_buffer.get();
-        while (out - front >= static_cast<std::ptrdiff_t>(m_block)) {
-            if (!m_sink.Write(front, m_block, m_error))
-                return false;
-            const std::size_t over = static_cast<std::size_t>(out - front) - m_block;
-            std::memmove(front, front + m_block, over);
-            out = front + over;
-        }
+        const char* const front = m_blocks.Buffer();
+        const auto filled = static_cast<std::size_t>(out - front);
+        const std::size_t full = filled - filled % m_block;
+        if (full == 0)
+            return true;
+        if (!m_blocks.Pass(full, filled - full))
+            return false;
+        out = m_blocks.Buffer() + (filled - full);
+        limit = m_blocks.Buffer() + m_block;
         return true;
     }
 
     bool Finish() {
-        char* const front = m_buffer.get();
-        if (!Drain() || (out > front && !m_sink.Write(front, out - front, m_error)))
-            return false;
-        out = front;
-        return true;
+        return Drain() && m_blocks.Finish(static_cast<std::size_t>(out - m_blocks.Buffer()));
     }
 
-    StreamResult Result(StreamStatus status, SystemError readError = 0) const {
-        const SystemError error = status == StreamStatus::ReadFailed    ? readError
-                                  : status == StreamStatus::WriteFailed ? m_error
-                                                                        : 0;
-        return {status, error, m_lossyBytes, m_firstLossyLine};
+    // A failed read is reported as such unless a write of what came before it failed.
+    // Writes trail the transform, which may have gone on for a block after a failed one,
+    // so a failed run counts no lossy bytes.
+    StreamResult Result(StreamStatus status, SystemError readError = 0) {
+        if (status != StreamStatus::WriteFailed && !m_blocks.Settle())
+            status = StreamStatus::WriteFailed;
+        if (status == StreamStatus::ReadFailed)
+            return {status, readError};
+        if (status == StreamStatus::WriteFailed)
+            return {status, m_blocks.Error()};
+        return {status, 0, m_lossyBytes, m_firstLossyLine};
     }
 
 private:
@@ -114,15 +312,13 @@ private:
         return length + feeds;
     }
 
-    ByteSink& m_sink;
     CipherMode m_mode;
     std::size_t m_block;
     std::array<int, kMaxSegmentLength + 1> m_shifts; // by segment length
     std::array<unsigned char, kMaxCleanLine> m_cleanShifts;
     std::uint64_t m_lossyBytes = 0;
     std::uint64_t m_firstLossyLine = 0;
-    SystemError m_error = 0;
-    std::unique_ptr<char[]> m_buffer;
+    OutputBlocks m_blocks;
 };
 
 class StringSource : public ByteSource {
@@ -159,20 +355,23 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
         options.vectors == VectorPath::Best ? BestCleanLines() : baseline::CleanLines;
     // A line that does not fit is passed on in segments, so a block needs room for one.
     const std::size_t capacity = std::max(options.inputBlock, kMaxSegmentLength + 1);
-    // The clean path may look past the bytes read; what it sees there is never used.
-    const auto buffer = std::make_unique_for_overwrite<char[]>(capacity + kCleanOverread);
-    std::fill_n(buffer.get() + capacity, kCleanOverread, '\0');
+    // The clean path may look around the bytes read; what it sees there is never used.
+    const auto storage =
+        std::make_unique_for_overwrite<char[]>(kCleanUnderread + capacity + kCleanOverread);
+    std::fill_n(storage.get(), kCleanUnderread, '\0');
+    std::fill_n(storage.get() + kCleanUnderread + capacity, kCleanOverread, '\0');
+    char* const buffer = storage.get() + kCleanUnderread;
     std::size_t held = 0;     // unread bytes of the current line at the front of `buffer`
     bool lineStarted = false; // segments of the current line are already written
 
     for (;;) {
         SystemError error = 0;
-        const std::ptrdiff_t got = source.Read(buffer.get() + held, capacity - held, error);
+        const std::ptrdiff_t got = source.Read(buffer + held, capacity - held, error);
         if (got < 0)
             return writer.Result(StreamStatus::ReadFailed, error);
         if (options.bytesRead)
             *options.bytesRead += static_cast<std::uint64_t>(got);
-        const char* begin = buffer.get();
+        const char* begin = buffer;
         const char* end = begin + held + static_cast<std::size_t>(got);
 
         if (got == 0) {
@@ -204,7 +403,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
             lineStarted = true;
         }
         held = static_cast<std::size_t>(end - begin);
-        std::memmove(buffer.get(), begin, held);
+        std::memmove(buffer, begin, held);
     }
 }
 
