@@ -27,7 +27,7 @@ void BM_TransformLine(benchmark::State& state) {
     const std::string line = PrintableLine(static_cast<std::size_t>(state.range(0)), random);
     std::string out(line.size(), '\0');
     for (auto _ : state) {
-        TransformLine(line.data(), line.size(), kEncrypt, 1, out.data());
+        TransformLine(line.data(), line.size(), kEncrypt, CipherKey::ForGame(1), out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -79,7 +79,8 @@ void BM_Stream(benchmark::State& state) {
     for (auto _ : state) {
         TextSource source(text);
         NullSink sink;
-        benchmark::DoNotOptimize(TranscodeStream(source, sink, kEncrypt, 1, options));
+        benchmark::DoNotOptimize(
+            TranscodeStream(source, sink, kEncrypt, CipherKey::ForGame(1), options));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
@@ -169,7 +170,8 @@ void BM_StreamSweep(benchmark::State& state) {
     for (auto _ : state) {
         TextSource source(text);
         NullSink sink;
-        benchmark::DoNotOptimize(TranscodeStream(source, sink, kEncrypt, 1, options));
+        benchmark::DoNotOptimize(
+            TranscodeStream(source, sink, kEncrypt, CipherKey::ForGame(1), options));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }

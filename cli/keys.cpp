@@ -127,7 +127,7 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
     }
     const std::optional<quorvex::GameSelection> named = ParseGame(options.game);
     if (named)
-        choice.key = *named;
+        choice.key = quorvex::CipherKey::ForGame(*named);
     if (!JudgesFront(options))
         return choice;
     const quorvex::Detection detection = DetectFront(front, false);
@@ -140,7 +140,7 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
                 choice.messages.push_back((standard ? name : Named(name)) + ": " +
                                           detection.ranked[0].name);
         } else if (verdict == quorvex::Verdict::Empty) {
-            choice.key = quorvex::GameSelection{0}; // an empty file gives an empty one
+            choice.key = quorvex::CipherKey::None(); // an empty file gives an empty one
         } else if (verdict == quorvex::Verdict::NotEnciphered && options.inPlace &&
                    !options.force) {
             choice.skip = true;

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(CountLossyBytes(line) == static_cast<std::size_t>(lossy));
 
     for (CipherMode mode : {kEncrypt, kDecrypt}) {
-        const std::string out = TransformLine(line, mode, game);
+        const std::string out = TransformLine(line, mode, CipherKey::ForGame(game));
         Require(out.size() == line.size());
         for (std::size_t i = 0; i < line.size(); ++i) {
             const auto c = static_cast<unsigned char>(line[i]);
@@ -59,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         survivors[i] = Survivor(static_cast<std::uint8_t>(line[i]));
     // Lengths past 570 do not fold into 0..95; the run never hands over such a line.
     for (GameSelection g = 0; g < 4 && ReduceLineLength(line.size()) <= kAlphabetSize; ++g)
-        Require(TransformLine(TransformLine(survivors, kEncrypt, g), kDecrypt, g) == survivors);
+        Require(TransformLine(TransformLine(survivors, kEncrypt, CipherKey::ForGame(g)), kDecrypt,
+                              CipherKey::ForGame(g)) == survivors);
     return 0;
 }

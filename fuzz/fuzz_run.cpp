@@ -23,7 +23,7 @@ void Require(bool condition) {
         std::abort();
 }
 
-std::string Model(std::string_view text, CipherMode mode, GameSelection game) {
+std::string Model(std::string_view text, CipherMode mode, CipherKey key) {
     std::string out;
     while (!text.empty()) {
         const std::size_t lf = text.find('\n');
@@ -31,7 +31,7 @@ std::string Model(std::string_view text, CipherMode mode, GameSelection game) {
         if (lf != std::string_view::npos && line.ends_with('\r'))
             line.remove_suffix(1);
         for (std::size_t at = 0; at < line.size(); at += kMaxSegmentLength)
-            for (char c : TransformLine(line.substr(at, kMaxSegmentLength), mode, game))
+            for (char c : TransformLine(line.substr(at, kMaxSegmentLength), mode, key))
                 out += c == '\n' ? std::string("\r\n") : std::string(1, c);
         out += "\r\n";
         text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
@@ -75,14 +75,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 3)
         return 0;
     const CipherMode mode = data[0] & 1;
-    const GameSelection game = (data[0] >> 1) % 4;
+    const CipherKey key = CipherKey::ForGame((data[0] >> 1) % 4);
     // Up to four copies, so that the vector path carries lines and what it learnt of
     // their lengths across the few kilobytes it classifies at a time.
     std::string input;
     for (int copy = 0; copy <= (data[0] >> 3) % 4; ++copy)
         input.append(reinterpret_cast<const char*>(data + 3), size - 3);
-    const std::string output = TranscodeText(input, mode, game);
-    Require(output == Model(input, mode, game));
+    const std::string output = TranscodeText(input, mode, key);
+    Require(output == Model(input, mode, key));
 
     StreamOptions small;
     small.inputBlock = 512 + data[1] * 13u;
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     small.vectors = data[0] & 0x80 ? VectorPath::Baseline : VectorPath::Best;
     ShortReads source(input, data[1]);
     BlockSink sink(small.outputBlock);
-    Require(TranscodeStream(source, sink, mode, game, small).status == StreamStatus::Completed);
+    Require(TranscodeStream(source, sink, mode, key, small).status == StreamStatus::Completed);
     Require(sink.text == output);
     return 0;
 }

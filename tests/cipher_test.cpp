@@ -25,18 +25,41 @@ TEST(Cipher, LengthsFoldAndShiftsFollowTheOffset) {
     for (const auto& f : folds)
         EXPECT_EQ(ReduceLineLength(f.length), f.reduced) << f.length;
 
+    const auto game = CipherKey::ForGame;
+    const auto offset = CipherKey::FromOffset;
     const struct { int reduced; CipherKey key; int shift; } shifts[] = {
-        {GameOffsets[0], 0, 0}, {GameOffsets[0] - 1, 0, 94}, {GameOffsets[0] + 1, 0, 1},
-        {0, 3, kAlphabetSize - GameOffsets[3]}, {95, 1, 95 - GameOffsets[1]}, {50, -1, 0}, {50, 4, 0},
-        {95, CipherKey::FromOffset(0), 95}, {94, CipherKey::FromOffset(0), 94},
-        {40, CipherKey::FromOffset(94), 41}, {40, CipherKey::FromOffset(95), 0}, {40, CipherKey::FromOffset(-1), 0}};
+        {GameOffsets[0], game(0), 0}, {GameOffsets[0] - 1, game(0), 94}, {GameOffsets[0] + 1, game(0), 1},
+        {0, game(3), kAlphabetSize - GameOffsets[3]}, {95, game(1), 95 - GameOffsets[1]}, {50, game(-1), 0},
+        {50, game(4), 0}, {50, CipherKey::None(), 0}, {95, offset(0), 95}, {94, offset(0), 94},
+        {40, offset(94), 41}, {40, offset(95), 0}, {40, offset(-1), 0}};
     // clang-format on
     for (const auto& s : shifts)
         EXPECT_EQ(LineShift(s.reduced, s.key), s.shift) << s.reduced;
     for (GameSelection game = 0; game < 4; ++game)
         for (int r = 0; r <= 95; ++r)
             ASSERT_EQ(LineShift(r, CipherKey::FromOffset(GameOffsets[game])), LineShift(r, game));
-    EXPECT_EQ(TransformLine("abc", 5, 0), "abc"); // a mode other than 0 or 1 copies
+    // A mode other than 0 or 1 copies.
+    EXPECT_EQ(TransformLine("abc", 5, CipherKey::ForGame(0)), "abc");
+}
+
+// The four game keys, pinned by the bytes users' files already hold: were a key mistyped,
+// no file enciphered for that game would decipher any more. A CR LF line, a pass-through
+// letter, a line of 600 bytes (two segments) and a last line without its LF.
+TEST(Cipher, GameKeysGiveTheBytesUsersFilesHold) {
+    const std::string text = "Tag, W\366rld!\r\n" + std::string(600, 'a') + "\nlast";
+    const std::string back = "Tag, W\366rld!\r\n" + std::string(600, 'a') + "\r\nlast\r\n";
+    const auto enciphered = [](std::string head, char first, char second, std::string tail) {
+        return head + std::string(511, first) + std::string(89, second) + "\r\n" + tail;
+    };
+    const std::string known[] = {enciphered("HU[ sK\366f`Xt\r\n", 'n', 'D', "YN`a\r\n"),
+                                 enciphered("%28\\P(\366C=5Q\r\n", 'K', '!', "6+=>\r\n"),
+                                 enciphered("Xek0$[\366vph%\r\n", '~', 'T', "i^pq\r\n"),
+                                 enciphered("mz!E9p\366,&}:\r\n", '4', 'i', "~s&'\r\n")};
+    for (GameSelection game = 0; game < 4; ++game) {
+        const CipherKey key = CipherKey::ForGame(game);
+        EXPECT_EQ(TranscodeText(text, kEncrypt, key), known[game]) << GameNames[game];
+        EXPECT_EQ(TranscodeText(known[game], kDecrypt, key), back) << GameNames[game];
+    }
 }
 
 TEST(Cipher, BytesRotateWithinTheAlphabetOrPassUnchanged) {
@@ -58,7 +81,7 @@ TEST(Cipher, BytesRotateWithinTheAlphabetOrPassUnchanged) {
 // One segment as it lands on disk: transformed, with any LF it became stored as CR LF.
 std::string Seg(const std::string& segment, GameSelection game = 0) {
     std::string out;
-    for (char c : TransformLine(segment, kEncrypt, game))
+    for (char c : TransformLine(segment, kEncrypt, CipherKey::ForGame(game)))
         out += c == '\n' ? std::string("\r\n") : std::string(1, c);
     return out;
 }
@@ -84,11 +107,14 @@ TEST(Stream, FollowsTheLineConventions) {
     StreamOptions blockEndsAfterCr; // for the last case
     blockEndsAfterCr.inputBlock = 511;
     for (const auto& c : cases) {
-        EXPECT_EQ(TranscodeText(c.input, kEncrypt, 0), c.expected) << c.input.size();
-        EXPECT_EQ(TranscodeText(c.input, kEncrypt, 0, blockEndsAfterCr), c.expected)
+        EXPECT_EQ(TranscodeText(c.input, kEncrypt, CipherKey::ForGame(0)), c.expected)
+            << c.input.size();
+        EXPECT_EQ(TranscodeText(c.input, kEncrypt, CipherKey::ForGame(0), blockEndsAfterCr),
+                  c.expected)
             << c.input.size();
     }
-    EXPECT_EQ(TranscodeText("ab\r\ncd\n", CipherMode{5}, 0), "ab\r\ncd\r\n"); // copied
+    EXPECT_EQ(TranscodeText("ab\r\ncd\n", CipherMode{5}, CipherKey::ForGame(0)),
+              "ab\r\ncd\r\n"); // copied
 
     // The vector path writes a few kilobytes of lines before it hands a block on. The most
     // they can come to: a line that began in the kilobytes before (which held long lines),
@@ -104,7 +130,7 @@ TEST(Stream, FollowsTheLineConventions) {
         expected += crlf;
     StreamOptions nearlyFull;
     for (nearlyFull.outputBlock = 3450; nearlyFull.outputBlock < 3900; nearlyFull.outputBlock += 9)
-        ASSERT_EQ(TranscodeText(input, kEncrypt, 0, nearlyFull), expected)
+        ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0), nearlyFull), expected)
             << nearlyFull.outputBlock;
 }
 
@@ -168,7 +194,7 @@ TEST(Stream, CountsLossyBytesAndStopsAtTheFirstFailure) {
     for (const auto& c : cases) {
         Source source(c.input, c.failAfter);
         Disk disk(c.disk);
-        const StreamResult result = TranscodeStream(source, disk, kEncrypt, 0);
+        const StreamResult result = TranscodeStream(source, disk, kEncrypt, CipherKey::ForGame(0));
         EXPECT_EQ(result.status, c.status) << c.input.size();
         EXPECT_EQ(result.error, c.error) << c.input.size();
         EXPECT_EQ(result.lossyBytes, c.lossy) << c.input.size();

@@ -291,7 +291,8 @@ private slots:
         }
         QCOMPARE(shown, expected);
         QCOMPARE(odd, QString());
-        const std::string bytes = quorvex::TranscodeText(text.toStdString(), dlg->m_nMode, 1);
+        const std::string bytes = quorvex::TranscodeText(text.toStdString(), dlg->m_nMode,
+                                                         quorvex::CipherKey::ForGame(1));
         QCOMPARE(ReadFile(out.toStdString()), bytes);
         QVERIFY(busy);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);

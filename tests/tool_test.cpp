@@ -28,12 +28,14 @@ const std::string kText = "Meet me at the harbour when the moon is high, and bri
                           "If the guards ask, tell them you are a fisherman from the north.\n";
 const std::string kLossy = "plain\nGr\xC3\xBC\xC3\x9F"
                            "e\x01\n";
-const std::string kEnciphered = TranscodeText(kText, kEncrypt, 1); // for Velmire
-const std::string kPlain = TranscodeText(kEnciphered, quorvex::kDecrypt, 1);
+const std::string kEnciphered =
+    TranscodeText(kText, kEncrypt, quorvex::CipherKey::ForGame(1)); // for Velmire
+const std::string kPlain =
+    TranscodeText(kEnciphered, quorvex::kDecrypt, quorvex::CipherKey::ForGame(1));
 const std::string kOffset50 = TranscodeText(kText, kEncrypt, quorvex::CipherKey::FromOffset(50));
 
 std::string Encrypted(const std::string& text, int game) {
-    return TranscodeText(text, kEncrypt, game);
+    return TranscodeText(text, kEncrypt, quorvex::CipherKey::ForGame(game));
 }
 
 // What a case puts in its folder beside in.txt and enc.txt: files with their bytes, or
@@ -298,7 +300,7 @@ TEST(Tool, ManyFilesIntoAFolderOrInPlace) {
         {{"decrypt", "-g", "0", "-o", "out", "missing.txt", "enc.txt", "game"}, 1,
          "quorvex-cli: warning: 'enc.txt' looks enciphered for Velmire, not Tarnholm\n"
          "quorvex-cli: 1 file done, 2 failed, 0.2 KiB\n", tree,
-         {{"out/enc.txt", TranscodeText(kEnciphered, quorvex::kDecrypt, 0)}, {"out/missing.txt", {}}}},
+         {{"out/enc.txt", TranscodeText(kEnciphered, quorvex::kDecrypt, quorvex::CipherKey::ForGame(0))}, {"out/missing.txt", {}}}},
         {{"encrypt", "-g", "1", "-o", "out", "game"}, 1, "cannot read 'game': is a folder (use -r)", tree},
         {{"decrypt", "-g", "auto", "-o", "out", "empty.txt", "enc.txt"}, 0, "enc.txt: Velmire", {{"empty.txt", ""}},
          {{"out/empty.txt", ""}, {"out/enc.txt", kPlain}}},
@@ -496,7 +498,7 @@ TEST(Tool, KilledAtAnyMomentLosesNothing) {
     std::mt19937 random(5);
     while (text.size() < (64u << 20))
         text += std::string(random() % 200, static_cast<char>('A' + random() % 26)) + "\n";
-    const std::string enciphered = TranscodeText(text, kEncrypt, 2);
+    const std::string enciphered = TranscodeText(text, kEncrypt, quorvex::CipherKey::ForGame(2));
     for (int round = 0; round < 12; ++round) {
         const bool inPlace = round % 2;
         WriteFile(dir / "game.txt", text);

@@ -53,8 +53,8 @@ TEST(Run, ShowsEveryStageAndLeavesTheInputAsItWas) {
         fs::path input, output; CipherMode mode; Messages shown; RunOutcome outcome; FileRole role;
         std::string written; // what the output holds afterwards, if it is checked
     } cases[] = {
-        {in, out, kEncrypt, Shown(kEncrypt, 5), RunOutcome::Completed, FileRole::Input, TranscodeText(text, kEncrypt, 2)},
-        {in, out, kDecrypt, Shown(kDecrypt, 5), RunOutcome::Completed, FileRole::Input, TranscodeText(text, kDecrypt, 2)},
+        {in, out, kEncrypt, Shown(kEncrypt, 5), RunOutcome::Completed, FileRole::Input, TranscodeText(text, kEncrypt, CipherKey::ForGame(2))},
+        {in, out, kDecrypt, Shown(kDecrypt, 5), RunOutcome::Completed, FileRole::Input, TranscodeText(text, kDecrypt, CipherKey::ForGame(2))},
         {in, out, -1, Shown(-1, 3), RunOutcome::Completed, FileRole::Input, ""},
         {in, out, 2, Shown(2, 3), RunOutcome::Completed, FileRole::Input, ""},
         {dir / "missing", out, kEncrypt, Shown(kEncrypt, 1, messages::kOpenFailed), RunOutcome::OpenFailed, FileRole::Input, "old"},
@@ -71,8 +71,9 @@ TEST(Run, ShowsEveryStageAndLeavesTheInputAsItWas) {
         WriteFile(in, text);
         WriteFile(out, "old");
         Recorder sink(c.output);
-        const TranscodeResult result = RunTranscode(
-            FileRef::Path(c.input.string()), FileRef::Path(c.output.string()), c.mode, 2, sink);
+        const TranscodeResult result =
+            RunTranscode(FileRef::Path(c.input.string()), FileRef::Path(c.output.string()), c.mode,
+                         CipherKey::ForGame(2), sink);
         SCOPED_TRACE(c.input.string() + " -> " + c.output.string());
         EXPECT_EQ(sink.shown, c.shown);
         EXPECT_EQ(result.outcome, c.outcome);
@@ -103,13 +104,13 @@ TEST(Detect, NamesTheKeyOrSaysWhyNot) {
     const std::string offset40 = TranscodeText(kProse, kEncrypt, CipherKey::FromOffset(40));
     // clang-format off
     const struct { std::string sample; std::vector<Candidate> candidates; Verdict verdict; std::string best; } cases[] = {
-        {TranscodeText(kProse, kEncrypt, 0), GameCandidates(), Verdict::Clear, "Tarnholm"},
-        {TranscodeText(kProse, kEncrypt, 1), GameCandidates(), Verdict::Clear, "Velmire"},
-        {TranscodeText(kProse, kEncrypt, 2), GameCandidates(), Verdict::Clear, "Ostrand"},
-        {TranscodeText(kProse, kEncrypt, 3), GameCandidates(), Verdict::Clear, "Carrowmere"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::ForGame(0)), GameCandidates(), Verdict::Clear, "Tarnholm"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::ForGame(1)), GameCandidates(), Verdict::Clear, "Velmire"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::ForGame(2)), GameCandidates(), Verdict::Clear, "Ostrand"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::ForGame(3)), GameCandidates(), Verdict::Clear, "Carrowmere"},
         {offset40, OffsetCandidates(), Verdict::Clear, "offset 40"},
         {offset40, GameCandidates(), Verdict::Implausible, ""},
-        {TranscodeText(kProse, kEncrypt, 0), {{"a", 0}, {"b", 0}}, Verdict::Uncertain, "a"},
+        {TranscodeText(kProse, kEncrypt, CipherKey::ForGame(0)), {{"a", CipherKey::ForGame(0)}, {"b", CipherKey::ForGame(0)}}, Verdict::Uncertain, "a"},
         {noise, GameCandidates(), Verdict::Implausible, ""},
         {"\x01\x02\n", GameCandidates(), Verdict::Implausible, ""},
         {kProse, GameCandidates(), Verdict::NotEnciphered, ""},

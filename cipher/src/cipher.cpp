@@ -109,9 +109,13 @@ int ReduceLineLength(std::size_t length) {
     return static_cast<int>(r);
 }
 
-CipherKey::CipherKey(GameSelection game) {
-    if (game >= 0 && game < static_cast<GameSelection>(GameOffsets.size()))
-        m_offset = GameOffsets[static_cast<std::size_t>(game)];
+CipherKey CipherKey::ForGame(GameSelection game) {
+    const bool listed = game >= 0 && game < static_cast<GameSelection>(GameOffsets.size());
+    return listed ? FromOffset(GameOffsets[static_cast<std::size_t>(game)]) : None();
+}
+
+CipherKey CipherKey::None() {
+    return {};
 }
 
 CipherKey CipherKey::FromOffset(int offset) {
@@ -135,6 +139,10 @@ int LineShift(int reducedLength, CipherKey key) {
     if (reducedLength < k)
         return kAlphabetSize - (k - reducedLength);
     return reducedLength - k;
+}
+
+int LineShift(int reducedLength, GameSelection game) {
+    return LineShift(reducedLength, CipherKey::ForGame(game));
 }
 
 unsigned char EncryptChar(unsigned char c, int shift) {

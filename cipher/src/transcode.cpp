@@ -173,7 +173,8 @@ std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std:
 void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,
                     GameSelection game, MessageSink& sink) {
     const TranscodeResult result =
-        RunTranscode(FileRef::Path(inputPath), FileRef::Path(outputPath), mode, game, sink);
+        RunTranscode(FileRef::Path(inputPath), FileRef::Path(outputPath), mode,
+                     CipherKey::ForGame(game), sink);
     if (result.Failed())
         std::exit(EXIT_FAILURE);
     if (mode == kEncrypt && result.lossyBytes > 0)

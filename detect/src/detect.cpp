@@ -133,7 +133,8 @@ double Score(double perCharacter) {
 std::vector<Candidate> GameCandidates() {
     std::vector<Candidate> candidates;
     for (std::size_t i = 0; i < GameNames.size(); ++i)
-        candidates.push_back({std::string(GameNames[i]), static_cast<GameSelection>(i)});
+        candidates.push_back(
+            {std::string(GameNames[i]), CipherKey::ForGame(static_cast<GameSelection>(i))});
     return candidates;
 }
 
@@ -172,7 +173,7 @@ Detection Detect(std::string_view enciphered, const std::vector<Candidate>& cand
     }
 
     const RankedCandidate& best = detection.ranked[0];
-    const double asItIs = counts.LogLikelihood(CipherKey(-1)) / n;
+    const double asItIs = counts.LogLikelihood(CipherKey::None()) / n;
     if (asItIs >= best.logLikelihood / n && asItIs - Model().Typical() >= kLeastTextLike) {
         detection.verdict = Verdict::NotEnciphered;
         return detection;

@@ -38,12 +38,15 @@ inline constexpr std::array<unsigned char, 7> PassThroughChars{0x09, 0xE4, 0xF6,
 
 // What a line's length is compared with: the offset of one of the games, any offset
 // 0 to 94 for a game the program does not list, or none, under which every shift is 0.
+// A key is always named for what it is: a game's number is not an offset.
 class CipherKey {
 public:
-    // Every game selection names a key; one outside 0 to 3 names the key without offset.
-    CipherKey(GameSelection game); // NOLINT(google-explicit-constructor)
-    // An offset outside 0 to 94 gives the key without offset.
+    // The key of a game of the dialog; a selection outside 0 to 3 gives None.
+    static CipherKey ForGame(GameSelection game);
+    // The key of a game the program does not list; an offset outside 0 to 94 gives None.
     static CipherKey FromOffset(int offset);
+    // The key under which every shift is 0.
+    static CipherKey None();
 
     std::optional<int> Offset() const;
 
@@ -54,6 +57,8 @@ private:
 
 int ReduceLineLength(std::size_t length);
 int LineShift(int reducedLength, CipherKey key);
+// As the dialog's run takes it: the game's position in the dialog.
+int LineShift(int reducedLength, GameSelection game);
 unsigned char EncryptChar(unsigned char c, int shift);
 unsigned char DecryptChar(unsigned char c, int shift);
 
