@@ -8,7 +8,6 @@
 #include "tool.h"
 
 #include <algorithm>
-#include <fstream>
 
 namespace fs = std::filesystem;
 
@@ -42,27 +41,26 @@ private:
     bool m_same = true;
 };
 
-// The lines, counted from 1, holding bytes that a round trip would not give back.
-std::vector<std::uint64_t> LossyLines(const std::string& path) {
-    std::ifstream in(PathOf(path), std::ios::binary);
-    std::vector<std::uint64_t> lines;
-    std::string line;
-    for (std::uint64_t number = 1; std::getline(in, line); ++number) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (quorvex::CountLossyBytes(line) > 0)
-            lines.push_back(number);
-    }
-    return lines;
+// What a run enciphering the edited text would find: the lines, counted from 1, that hold
+// bytes a round trip would not give back.
+quorvex::StreamResult Lossy(const std::string& path, quorvex::CipherKey key) {
+    class Nowhere : public quorvex::ByteSink {
+        bool Write(const char*, std::size_t, quorvex::SystemError&) override { return true; }
+    } nowhere;
+    quorvex::SystemError error = 0;
+    quorvex::File file = quorvex::File::OpenForReading(path, error);
+    return file.IsOpen() ? quorvex::TranscodeOpened(file, {}, nowhere, quorvex::kEncrypt, key)
+                         : quorvex::StreamResult::Failed(quorvex::StreamStatus::ReadFailed, error);
 }
 
-std::string LossyLinesWarning(const std::vector<std::uint64_t>& lossy) {
+std::string LossyLinesWarning(const quorvex::StreamResult& lossy) {
     std::string lines;
-    for (std::size_t i = 0; i < lossy.size() && i < 10; ++i)
-        lines += (i ? ", " : "") + std::to_string(lossy[i]);
-    return "warning: line" + std::string(lossy.size() > 1 ? "s " : " ") + lines +
-           (lossy.size() > 10 ? " and " + std::to_string(lossy.size() - 10) + " more" : "") +
-           (lossy.size() > 1 ? " hold" : " holds") +
+    for (const std::uint64_t line : lossy.lossyLineNumbers)
+        lines += (lines.empty() ? "" : ", ") + std::to_string(line);
+    const std::uint64_t more = lossy.lossyLines - lossy.lossyLineNumbers.size();
+    return "warning: line" + std::string(lossy.lossyLines > 1 ? "s " : " ") + lines +
+           (more > 0 ? " and " + std::to_string(more) + " more" : "") +
+           (lossy.lossyLines > 1 ? " hold" : " holds") +
            " bytes that will not decipher back as they were (" +
            std::string(quorvex::messages::kWhatComesBack) + ")";
 }
@@ -150,7 +148,7 @@ int Edit(const Options& options) {
         const quorvex::StreamResult deciphered =
             text.IsOpen()
                 ? quorvex::TranscodeOpened(input, front, text, quorvex::kDecrypt, *choice.key)
-                : quorvex::StreamResult{quorvex::StreamStatus::WriteFailed, error};
+                : quorvex::StreamResult::Failed(quorvex::StreamStatus::WriteFailed, error);
         if (deciphered.status == quorvex::StreamStatus::ReadFailed)
             return failed("cannot read", deciphered.error);
         if (deciphered.status == quorvex::StreamStatus::WriteFailed ||
@@ -204,7 +202,8 @@ int Edit(const Options& options) {
         return 0;
     }
 
-    if (const std::vector<std::uint64_t> lossy = LossyLines(scratch.Text()); !lossy.empty()) {
+    if (const quorvex::StreamResult lossy = Lossy(scratch.Text(), *choice.key);
+        lossy.lossyLines > 0) {
         Say(LossyLinesWarning(lossy));
         const platform::Answer answer = platform::Ask("Encipher it anyway? [y/N] ");
         if (answer == platform::Answer::NoTerminal)

@@ -434,6 +434,8 @@ TEST(Tool, EditsThroughTheUsersEditor) {
         {"false", "auto", 1, "the editor failed with status 1; 'enc.txt' is unchanged",
          kEnciphered},
         {lossy + "; true", "auto", 1, "warning: line 4 holds bytes", kEnciphered},
+        {"printf 'x\\r' >>", "auto", 1, "warning: line 4 holds bytes",
+         kEnciphered}, // a CR ending no line
         {"for i in 1 2 3 4 5 6 7 8 9 10 11 12; do " + lossy + "; done; true", "auto", 1,
          "warning: lines 4, 5, 6, 7, 8, 9, 10, 11, 12, 13 and 2 more hold bytes", kEnciphered},
         {"kill -TERM $PPID; sleep 1 #", "auto", -1, "the edited text stays in", kEnciphered},

@@ -228,17 +228,10 @@ public:
 
     const unsigned char* CleanShifts() const { return m_cleanShifts.data(); }
 
-    // Cuts a line (or the front of one whose end is not read yet) into segments of
-    // kMaxSegmentLength bytes, the remainder last.
+    // A line, or the front of one whose end is not read yet, segment by segment.
     bool Segments(const char* data, std::size_t length) {
-        while (length > 0) {
-            const std::size_t n = std::min(length, kMaxSegmentLength);
-            if (!Segment(data, n))
-                return false;
-            data += n;
-            length -= n;
-        }
-        return true;
+        return ForEachSegment({data, length},
+                              [this](std::string_view segment) { return Segment(segment); });
     }
 
     bool LineEnd() {
@@ -277,26 +270,39 @@ public:
     StreamResult Result(StreamStatus status, SystemError readError = 0) {
         if (status != StreamStatus::WriteFailed && !m_blocks.Settle())
             status = StreamStatus::WriteFailed;
-        if (status == StreamStatus::ReadFailed)
-            return {status, readError};
-        if (status == StreamStatus::WriteFailed)
-            return {status, m_blocks.Error()};
-        return {status, 0, m_lossyBytes, m_firstLossyLine};
+        if (status != StreamStatus::Completed)
+            return StreamResult::Failed(
+                status, status == StreamStatus::ReadFailed ? readError : m_blocks.Error());
+        StreamResult result;
+        result.lossyBytes = m_lossyBytes;
+        result.firstLossyLine = m_lossyLineNumbers.empty() ? 0 : m_lossyLineNumbers[0];
+        result.lossyLines = m_lossyLines;
+        result.lossyLineNumbers = m_lossyLineNumbers;
+        return result;
     }
 
 private:
-    bool Segment(const char* data, std::size_t length) {
+    bool Segment(std::string_view segment) {
         if (out >= limit && !Drain())
             return false;
+        const std::size_t length = segment.size();
         const SegmentFacts facts =
-            TransformSegmentByShift(data, length, m_mode, m_shifts[length], out);
-        if (facts.lossyBytes > 0) {
-            if (m_lossyBytes == 0)
-                m_firstLossyLine = lines + 1;
-            m_lossyBytes += facts.lossyBytes;
-        }
+            TransformSegmentByShift(segment.data(), length, m_mode, m_shifts[length], out);
+        if (facts.lossyBytes > 0)
+            CountLossy(facts.lossyBytes);
         out += facts.wroteLineFeed ? StoreLineFeedsAsCrLf(out, length) : length;
         return true;
+    }
+
+    void CountLossy(std::size_t bytes) {
+        const std::uint64_t line = lines + 1;
+        m_lossyBytes += bytes;
+        if (m_lastLossyLine == line)
+            return;
+        m_lastLossyLine = line;
+        ++m_lossyLines;
+        if (m_lossyLineNumbers.size() < kLossyLinesNamed)
+            m_lossyLineNumbers.push_back(line);
     }
 
     // A byte that the cipher turned into LF is still an LF on disk, and so is written
@@ -317,7 +323,9 @@ private:
     std::array<int, kMaxSegmentLength + 1> m_shifts; // by segment length
     std::array<unsigned char, kMaxCleanLine> m_cleanShifts;
     std::uint64_t m_lossyBytes = 0;
-    std::uint64_t m_firstLossyLine = 0;
+    std::uint64_t m_lossyLines = 0;
+    std::uint64_t m_lastLossyLine = 0;
+    std::vector<std::uint64_t> m_lossyLineNumbers;
     OutputBlocks m_blocks;
 };
 

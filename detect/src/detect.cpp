@@ -73,15 +73,12 @@ const TextModel& Model() {
 class Counts {
 public:
     explicit Counts(std::string_view text) {
-        while (!text.empty()) {
-            const std::size_t lf = text.find('\n');
-            std::string_view line = text.substr(0, lf);
-            text.remove_prefix(lf == std::string_view::npos ? text.size() : lf + 1);
-            if (!line.empty() && line.back() == '\r' && lf != std::string_view::npos)
-                line.remove_suffix(1);
-            for (; !line.empty(); line.remove_prefix(std::min(line.size(), kMaxSegmentLength)))
-                Add(line.substr(0, kMaxSegmentLength));
-        }
+        ForEachLine(text, [this](std::string_view line) {
+            ForEachSegment(line, [this](std::string_view segment) {
+                Add(segment);
+                return true;
+            });
+        });
     }
 
     std::size_t Total() const { return m_total; }
