@@ -23,7 +23,7 @@ struct Openers {
     FolderOpener outputs;
 };
 
-FileRun Failed(std::string message) {
+FileRun FailedRun(std::string message) {
     FileRun run;
     run.messages.push_back(std::move(message));
     return run;
@@ -33,20 +33,21 @@ FileRun RunJob(const Options& options, const Job& job, Openers& openers,
                std::atomic<std::uint64_t>& progress, const std::atomic<bool>& stop) {
     const std::string_view reading = options.inPlace ? "cannot read" : "cannot read input";
     const std::string_view writing = options.inPlace ? "cannot replace" : "cannot write output";
-    Source source;
+    InputFile source;
     source.shown = Quoted(job.Source());
     quorvex::SystemError error = 0;
     std::string where;
     quorvex::File input;
     const quorvex::Folder* from = job.from ? openers.inputs.Open(job.from, error, where) : nullptr;
     if (job.from && !from)
-        return Failed(Failure("cannot read folder", Quoted(where), quorvex::DescribeError(error)));
+        return FailedRun(
+            Failure("cannot read folder", Quoted(where), quorvex::DescribeError(error)));
     input = from ? from->OpenRegular(job.name, error)
                  : quorvex::File::OpenForReading(job.argument.value_or(""), error);
     std::string front;
     if (!input.IsOpen() || !input.Identify(source.identity, error) ||
         (JudgesFront(options) && !ReadFront(input, front, error)))
-        return Failed(Failure(reading, source.shown, quorvex::DescribeError(error)));
+        return FailedRun(Failure(reading, source.shown, quorvex::DescribeError(error)));
     source.file = &input;
     source.front = front;
 
@@ -60,7 +61,7 @@ FileRun RunJob(const Options& options, const Job& job, Openers& openers,
     Destination to;
     to.folder = options.inPlace ? from : openers.outputs.Open(job.to, error, where);
     if (!to.folder)
-        return Failed(Failure(writing, Quoted(where), quorvex::DescribeError(error)));
+        return FailedRun(Failure(writing, Quoted(where), quorvex::DescribeError(error)));
     to.name = job.name;
     to.shown = options.inPlace ? source.shown : Quoted(job.Target());
     to.inPlace = to.durable = options.inPlace;
@@ -151,7 +152,7 @@ int RunMany(const Options& options) {
             try {
                 runs[i] = RunJob(options, jobs[i], openers, bytes, stop);
             } catch (const std::exception& error) { // out of memory, say: this file fails
-                runs[i] = Failed(Failure("cannot run", Quoted(jobs[i].Source()), error.what()));
+                runs[i] = FailedRun(Failure("cannot run", Quoted(jobs[i].Source()), error.what()));
             }
         }
         --working;

@@ -49,8 +49,9 @@ quorvex::StreamResult Lossy(const std::string& path, quorvex::CipherKey key) {
     } nowhere;
     quorvex::SystemError error = 0;
     quorvex::File file = quorvex::File::OpenForReading(path, error);
-    return file.IsOpen() ? quorvex::TranscodeOpened(file, {}, nowhere, quorvex::kEncrypt, key)
-                         : quorvex::StreamResult::Failed(quorvex::StreamStatus::ReadFailed, error);
+    return file.IsOpen()
+               ? quorvex::TranscodeOpened(file, {}, nowhere, quorvex::kEncrypt, key)
+               : quorvex::StreamResult::Unfinished(quorvex::StreamStatus::ReadFailed, error);
 }
 
 std::string LossyLinesWarning(const quorvex::StreamResult& lossy) {
@@ -148,7 +149,7 @@ int Edit(const Options& options) {
         const quorvex::StreamResult deciphered =
             text.IsOpen()
                 ? quorvex::TranscodeOpened(input, front, text, quorvex::kDecrypt, *choice.key)
-                : quorvex::StreamResult::Failed(quorvex::StreamStatus::WriteFailed, error);
+                : quorvex::StreamResult::Unfinished(quorvex::StreamStatus::WriteFailed, error);
         if (deciphered.status == quorvex::StreamStatus::ReadFailed)
             return failed("cannot read", deciphered.error);
         if (deciphered.status == quorvex::StreamStatus::WriteFailed ||
@@ -213,7 +214,7 @@ int Edit(const Options& options) {
     }
 
     edited = quorvex::File::OpenForReading(scratch.Text(), error);
-    Source source;
+    InputFile source;
     source.file = &edited;
     source.shown = Quoted(scratch.Text());
     if (!edited.IsOpen() || !edited.Identify(source.identity, error))

@@ -66,7 +66,7 @@ quorvex::Detection DetectFront(std::string_view front, bool anyOffset) {
                            anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
 }
 
-std::string Verdict(const quorvex::Detection& detection, bool anyOffset) {
+std::string VerdictLine(const quorvex::Detection& detection, bool anyOffset) {
     switch (detection.verdict) {
     case quorvex::Verdict::Empty:
         return "empty";
@@ -137,7 +137,7 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
         if (clear) {
             choice.key = detection.ranked[0].key;
             if (!options.quiet)
-                choice.messages.push_back((standard ? name : Named(name)) + ": " +
+                choice.messages.push_back((standard ? name : Listed(name)) + ": " +
                                           detection.ranked[0].name);
         } else if (verdict == quorvex::Verdict::Empty) {
             choice.key = quorvex::CipherKey::None(); // an empty file gives an empty one
@@ -148,7 +148,7 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
                                               "enciphered; skipped (--force runs it all the same)");
         } else {
             choice.messages.push_back("no game is clearly right for " + shown + ": " +
-                                      Verdict(detection, false) + " (detect shows more)");
+                                      VerdictLine(detection, false) + " (detect shows more)");
         }
         return choice;
     }

@@ -160,8 +160,8 @@ int DetectGames(tool::Options options) {
         const quorvex::Detection detection = tool::DetectFront(front, options.anyOffset);
         std::cout << (one ? tool::Report(detection, standard ? name : Quoted(name),
                                          options.anyOffset)
-                          : (standard ? name : tool::Named(name)) + ": " +
-                                tool::Verdict(detection, options.anyOffset) + "\n");
+                          : (standard ? name : tool::Listed(name)) + ": " +
+                                tool::VerdictLine(detection, options.anyOffset) + "\n");
         const bool named = detection.verdict == quorvex::Verdict::Clear ||
                            detection.verdict == quorvex::Verdict::Uncertain;
         if (!named && status == 0)

@@ -77,7 +77,7 @@ std::string Quoted(std::string_view name) {
     return quoted + "'";
 }
 
-std::string Named(std::string_view name) {
+std::string Listed(std::string_view name) {
     for (std::size_t i = 0; i < name.size();) {
         const auto c = static_cast<unsigned char>(name[i]);
         const std::size_t length =

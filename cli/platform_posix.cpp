@@ -25,7 +25,7 @@ std::atomic<bool> g_armed{false};
 std::atomic<bool>* g_stop = nullptr;
 volatile std::sig_atomic_t g_signal = 0;
 
-void Handle(int signal, void (*handler)(int)) {
+void OnSignal(int signal, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
@@ -41,7 +41,7 @@ extern "C" void EndCleanly(int signal) {
         [[maybe_unused]] const auto said =
             ::write(STDERR_FILENO, g_farewell.data(), g_farewell.size());
     }
-    Handle(signal, SIG_DFL);
+    OnSignal(signal, SIG_DFL);
     ::raise(signal);
 }
 
@@ -123,7 +123,7 @@ Interruption::Interruption(std::atomic<bool>& stop) {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
-            Handle(signal, Stop);
+            OnSignal(signal, Stop);
     }
 }
 
@@ -131,7 +131,7 @@ Interruption::~Interruption() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
         struct sigaction old {};
         if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == Stop)
-            Handle(signal, SIG_DFL);
+            OnSignal(signal, SIG_DFL);
     }
     g_stop = nullptr;
 }
@@ -147,7 +147,7 @@ void RemoveOnInterrupt(const std::string& file, const std::string& folder) {
     g_farewell.clear();
     g_armed = true;
     for (int signal : kEndingSignals)
-        Handle(signal, EndCleanly);
+        OnSignal(signal, EndCleanly);
 }
 
 void SayOnInterrupt(const std::string& message) {
@@ -157,13 +157,13 @@ void SayOnInterrupt(const std::string& message) {
     g_farewell = "quorvex-cli: " + message + "\n";
     g_armed = true;
     for (int signal : kEndingSignals)
-        Handle(signal, EndCleanly);
+        OnSignal(signal, EndCleanly);
 }
 
 void ForgetInterrupt() {
     g_armed = false;
     for (int signal : kEndingSignals)
-        Handle(signal, SIG_DFL);
+        OnSignal(signal, SIG_DFL);
 }
 
 // As system() does: the editor gets the terminal's interrupts, the waiting tool not.
@@ -176,8 +176,8 @@ int RunEditor(const std::string& path) {
     ::sigaction(SIGQUIT, &ignore, &oldQuit);
     const pid_t child = ::fork();
     if (child == 0) {
-        Handle(SIGINT, SIG_DFL);
-        Handle(SIGQUIT, SIG_DFL);
+        OnSignal(SIGINT, SIG_DFL);
+        OnSignal(SIGQUIT, SIG_DFL);
         ::execl("/bin/sh", "sh", "-c", command.c_str(), "sh", path.c_str(),
                 static_cast<char*>(nullptr));
         ::_exit(127);

@@ -7,7 +7,7 @@
 
 namespace tool {
 
-FileRun WriteResult(Source& source, const Destination& to, quorvex::CipherMode mode,
+FileRun WriteResult(InputFile& source, const Destination& to, quorvex::CipherMode mode,
                     quorvex::CipherKey key, std::atomic<std::uint64_t>* progress,
                     const std::atomic<bool>* stop) {
     FileRun run;

@@ -62,7 +62,7 @@ void Say(const std::string& message);
 // move the cursor or clear the user's screen.
 std::string Quoted(std::string_view name);
 // The same, without the quotes where the name needs none: for "name: verdict" lines.
-std::string Named(std::string_view name);
+std::string Listed(std::string_view name);
 // The one form of a failure: "verb 'name': reason" (`shown` as Quoted gives it).
 std::string Failure(std::string_view verb, std::string_view shown, std::string_view reason);
 std::string LossyWarning(std::uint64_t bytes, std::uint64_t firstLine, std::string_view shown,
@@ -79,7 +79,7 @@ bool ReadFront(quorvex::File& file, std::string& front, quorvex::SystemError& er
 // The ranking and verdict as `detect` prints them for one file, and the one line it
 // prints for each of many.
 std::string Report(const quorvex::Detection& detection, const std::string& shown, bool anyOffset);
-std::string Verdict(const quorvex::Detection& detection, bool anyOffset);
+std::string VerdictLine(const quorvex::Detection& detection, bool anyOffset);
 quorvex::Detection DetectFront(std::string_view front, bool anyOffset);
 
 // The key a file is to be run with, judged by its front: the one named, or the game
@@ -115,9 +115,9 @@ struct Place {
     unsigned permissions = 0777;
 
     ~Place();
-    static std::shared_ptr<const Place> Named(std::string path,
-                                              std::optional<quorvex::FileIdentity> found = {},
-                                              unsigned permissions = 0777);
+    static std::shared_ptr<const Place> Root(std::string path,
+                                             std::optional<quorvex::FileIdentity> found = {},
+                                             unsigned permissions = 0777);
     static std::shared_ptr<const Place> Below(std::shared_ptr<const Place> parent, std::string name,
                                               std::optional<quorvex::FileIdentity> found = {},
                                               unsigned permissions = 0777);
@@ -194,13 +194,13 @@ struct Destination {
     bool durable = false; // flushed to the disk before and after the rename
     std::string backup;   // the name the replaced file keeps, if any
 };
-struct Source {
+struct InputFile {
     quorvex::File* file = nullptr;
     std::string_view front; // read from it already
     quorvex::FileIdentity identity;
     std::string shown;
 };
-FileRun WriteResult(Source& source, const Destination& destination, quorvex::CipherMode mode,
+FileRun WriteResult(InputFile& source, const Destination& destination, quorvex::CipherMode mode,
                     quorvex::CipherKey key, std::atomic<std::uint64_t>* progress,
                     const std::atomic<bool>* stop);
 

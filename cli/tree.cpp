@@ -45,7 +45,7 @@ bool Within(const std::string& output, const std::string& folder) {
     }
 }
 
-std::optional<quorvex::FileIdentity> IdentityOf(const std::string& path) {
+std::optional<quorvex::FileIdentity> FoundAt(const std::string& path) {
     quorvex::FileIdentity identity;
     quorvex::SystemError error = 0;
     return quorvex::IdentifyPath(path, identity, error) ? std::optional(identity) : std::nullopt;
@@ -61,7 +61,7 @@ public:
 
     Plan Make() {
         if (m_output && !m_options.inPlace)
-            m_outputRoot = Place::Named(m_options.outputFolder, {}, OutputRootPermissions());
+            m_outputRoot = Place::Root(m_options.outputFolder, {}, OutputRootPermissions());
         for (const std::string& argument : m_options.files) {
             if (argument == "-")
                 return Refuse("standard input cannot go with --output-dir, --in-place or "
@@ -89,7 +89,7 @@ private:
         unsigned permissions = 0777;
         std::error_code error;
         for (const std::string& argument : m_options.files)
-            if (const auto found = IdentityOf(argument);
+            if (const auto found = FoundAt(argument);
                 found && m_options.recursive && fs::is_directory(PathOf(argument), error))
                 permissions &= found->permissions;
         return permissions;
@@ -111,7 +111,7 @@ private:
             return;
         }
         if (!m_options.inPlace) {
-            Input({nullptr, Utf8(path.filename()), m_outputRoot, argument}, IdentityOf(argument));
+            AddInput({nullptr, Utf8(path.filename()), m_outputRoot, argument}, FoundAt(argument));
             return;
         }
         // In place, a link the user names is followed, and the file it leads to replaced.
@@ -125,12 +125,12 @@ private:
             return;
         }
         const std::string folder = Utf8(real.parent_path());
-        const PlacePtr place = Place::Named(folder, IdentityOf(folder.empty() ? "." : folder));
-        Input({place, Utf8(real.filename()), place, argument}, IdentityOf(argument));
+        const PlacePtr place = Place::Root(folder, FoundAt(folder.empty() ? "." : folder));
+        AddInput({place, Utf8(real.filename()), place, argument}, FoundAt(argument));
     }
 
     // `found` is what the input is, when known.
-    void Input(Job job, std::optional<quorvex::FileIdentity> found) {
+    void AddInput(Job job, std::optional<quorvex::FileIdentity> found) {
         if (found && found->regular)
             m_inputs.emplace(found->volume, found->index);
         if (job.from && job.from->found && m_options.inPlace &&
@@ -143,9 +143,9 @@ private:
 
     void Walk(const std::string& argument) {
         FolderOpener opener(false, FoldersHeld(1));
-        const auto found = IdentityOf(argument);
+        const auto found = FoundAt(argument);
         std::vector<std::pair<PlacePtr, PlacePtr>> folders{
-            {Place::Named(argument, found), m_outputRoot}};
+            {Place::Root(argument, found), m_outputRoot}};
         while (!folders.empty() && m_plan.refusal.empty()) {
             const auto [from, to] = std::move(folders.back());
             folders.pop_back();
@@ -190,8 +190,8 @@ private:
         } else if (KeptAside(entry.name, m_options)) {
             m_plan.kept.push_back(shown() + ": backup or unfinished output, left alone");
         } else {
-            Input({from, entry.name, m_options.inPlace ? from : to, std::nullopt},
-                  known ? std::optional(identity) : std::nullopt);
+            AddInput({from, entry.name, m_options.inPlace ? from : to, std::nullopt},
+                     known ? std::optional(identity) : std::nullopt);
         }
     }
 
@@ -220,7 +220,7 @@ private:
                                  " would both be written to " + Quoted(target);
                 return;
             }
-            if (const auto found = IdentityOf(target);
+            if (const auto found = FoundAt(target);
                 found && found->regular && m_inputs.contains({found->volume, found->index})) {
                 m_plan.refusal = Quoted(target) + " would be both an input and an output";
                 return;
@@ -248,8 +248,8 @@ Place::~Place() {
         above = std::move(above->parent);
 }
 
-PlacePtr Place::Named(std::string path, std::optional<quorvex::FileIdentity> found,
-                      unsigned permissions) {
+PlacePtr Place::Root(std::string path, std::optional<quorvex::FileIdentity> found,
+                     unsigned permissions) {
     return std::make_shared<const Place>(Place{nullptr, std::move(path), 0, found, permissions});
 }
 

@@ -37,7 +37,7 @@ Folder::Kind KindOf(mode_t mode) {
                            : Folder::Kind::Other;
 }
 
-bool Failed(SystemError& error) {
+bool FromErrno(SystemError& error) {
     error = errno;
     return false;
 }
@@ -59,7 +59,7 @@ mode_t KeepOwner(int to, const struct stat& old) {
 bool KeepAccessList(int from, int to, SystemError& error) {
     const acl_t list = ::acl_get_fd(from);
     if (list == nullptr)
-        return errno == ENOTSUP || Failed(error);
+        return errno == ENOTSUP || FromErrno(error);
     const bool copied = ::acl_set_fd(to, list) == 0 || errno == ENOTSUP;
     if (!copied)
         error = errno;
@@ -126,7 +126,7 @@ bool IsOutOfHandles(SystemError error) {
 bool IdentifyPath(const std::string& path, FileIdentity& identity, SystemError& error) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0)
-        return Failed(error);
+        return FromErrno(error);
     identity = IdentityOf(status);
     return true;
 }
@@ -168,7 +168,7 @@ bool File::IsOpen() const {
 bool File::Identify(FileIdentity& identity, SystemError& error) const {
     struct stat status {};
     if (::fstat(m_handle, &status) != 0)
-        return Failed(error);
+        return FromErrno(error);
     identity = IdentityOf(status);
     return true;
 }
@@ -201,11 +201,11 @@ bool File::Write(const char* data, std::size_t size, SystemError& error) {
 }
 
 bool File::Truncate(SystemError& error) {
-    return ::ftruncate(m_handle, 0) == 0 || Failed(error);
+    return ::ftruncate(m_handle, 0) == 0 || FromErrno(error);
 }
 
 bool File::Sync(SystemError& error) {
-    return ::fsync(m_handle) == 0 || Failed(error);
+    return ::fsync(m_handle) == 0 || FromErrno(error);
 }
 
 SystemError File::Close() {
@@ -230,8 +230,7 @@ Folder::~Folder() {
         ::close(m_fd);
 }
 
-Folder Folder::Open(const std::string& path, bool make, SystemError& error,
-                     unsigned permissions) {
+Folder Folder::Open(const std::string& path, bool make, SystemError& error, unsigned permissions) {
     const std::string named = path.empty() ? "." : path;
     std::error_code made;
     if (make) {
@@ -294,7 +293,7 @@ bool Folder::List(std::vector<Entry>& entries, SystemError& error) const {
         errno = 0;
         const dirent* entry = ::readdir(listing);
         if (entry == nullptr)
-            return errno == 0 || Failed(error);
+            return errno == 0 || FromErrno(error);
         const std::string name = entry->d_name;
         if (name == "." || name == "..")
             continue;
@@ -340,7 +339,7 @@ bool Folder::Identify(const std::string& name, FileIdentity& identity, Kind& kin
                       SystemError& error) const {
     struct stat status {};
     if (::fstatat(m_fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return Failed(error);
+        return FromErrno(error);
     identity = IdentityOf(status);
     kind = KindOf(status.st_mode);
     return true;
@@ -349,7 +348,7 @@ bool Folder::Identify(const std::string& name, FileIdentity& identity, Kind& kin
 bool Folder::Identify(FileIdentity& identity, SystemError& error) const {
     struct stat status {};
     if (::fstat(m_fd, &status) != 0)
-        return Failed(error);
+        return FromErrno(error);
     identity = IdentityOf(status);
     return true;
 }
@@ -359,7 +358,7 @@ bool Folder::Writable(const std::string& name) const {
 }
 
 bool Folder::Sync(SystemError& error) const {
-    return ::fsync(m_fd) == 0 || Failed(error);
+    return ::fsync(m_fd) == 0 || FromErrno(error);
 }
 
 PendingFile::PendingFile(const Folder& folder, const std::string& name, unsigned permissions,
@@ -392,9 +391,10 @@ PendingFile::~PendingFile() {
 // owner only.
 bool PendingFile::KeepAttributesOf(const File* original, SystemError& error) {
     const int fd = m_file.m_handle;
-    const int opened = original ? -1
-                                : ::openat(m_folder.m_fd, m_name.c_str(),
-                                           O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int opened = original
+                           ? -1
+                           : ::openat(m_folder.m_fd, m_name.c_str(),
+                                      O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int from = original ? original->m_handle : opened;
     struct stat old {};
     const bool known = from >= 0 ? ::fstat(from, &old) == 0
@@ -405,7 +405,7 @@ bool PendingFile::KeepAttributesOf(const File* original, SystemError& error) {
         error = errno == ELOOP ? kIsLink : errno;
     else if (!kept)
         error = S_ISLNK(old.st_mode) ? kIsLink : kNotRegularFile;
-    kept = kept && (::fchmod(fd, KeepOwner(fd, old)) == 0 || Failed(error));
+    kept = kept && (::fchmod(fd, KeepOwner(fd, old)) == 0 || FromErrno(error));
     if (kept && from >= 0) {
         kept = KeepAccessList(from, fd, error);
         KeepUserAttributes(from, fd);
@@ -429,11 +429,11 @@ bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& 
             return true;
         }
         if (!replace)
-            return Failed(error);
+            return FromErrno(error);
         const std::string hidden = HiddenNameFor(m_name);
         if (::linkat(AT_FDCWD, SelfLink(m_file.m_handle).c_str(), dir, hidden.c_str(),
                      AT_SYMLINK_FOLLOW) != 0)
-            return Failed(error);
+            return FromErrno(error);
         m_hidden = hidden;
     }
     if (const SystemError closed = m_file.Close(); closed != 0) {
@@ -445,7 +445,7 @@ bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& 
         // The old file takes the backup's name in one step, in place of an older backup.
         const std::string kept = HiddenNameFor(backup);
         if (::linkat(dir, m_name.c_str(), dir, kept.c_str(), 0) != 0) {
-            return Failed(error);
+            return FromErrno(error);
         } else if (::renameat(dir, kept.c_str(), dir, backup.c_str()) != 0) {
             error = errno;
             ::unlinkat(dir, kept.c_str(), 0);
@@ -454,7 +454,7 @@ bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& 
     }
     if (replace ? ::renameat(dir, m_hidden.c_str(), dir, m_name.c_str()) != 0
                 : !Claim(dir, m_hidden, m_name))
-        return Failed(error);
+        return FromErrno(error);
     m_hidden.clear();
     return true;
 }

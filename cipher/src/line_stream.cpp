@@ -271,7 +271,7 @@ public:
         if (status != StreamStatus::WriteFailed && !m_blocks.Settle())
             status = StreamStatus::WriteFailed;
         if (status != StreamStatus::Completed)
-            return StreamResult::Failed(
+            return StreamResult::Unfinished(
                 status, status == StreamStatus::ReadFailed ? readError : m_blocks.Error());
         StreamResult result;
         result.lossyBytes = m_lossyBytes;

@@ -9,10 +9,10 @@ namespace quorvex {
 namespace {
 
 // A file of the run: opened by it, or lent by the caller.
-struct Opened {
-    Opened() = default;
-    Opened(const Opened&) = delete;
-    Opened& operator=(const Opened&) = delete;
+struct RunFile {
+    RunFile() = default;
+    RunFile(const RunFile&) = delete;
+    RunFile& operator=(const RunFile&) = delete;
 
     File owned;
     File* file = &owned;
@@ -28,7 +28,7 @@ struct Opened {
     }
 };
 
-void OpenInput(const FileRef& ref, Opened& in) {
+void OpenInput(const FileRef& ref, RunFile& in) {
     SystemError error = 0;
     if (ref.opened)
         in.file = ref.opened;
@@ -42,7 +42,7 @@ void OpenInput(const FileRef& ref, Opened& in) {
 
 // Truncation waits until the output is known not to be the input, which is then
 // left exactly as it was. A new output is no more open than its input.
-void OpenOutput(const FileRef& ref, const FileIdentity& input, Opened& out) {
+void OpenOutput(const FileRef& ref, const FileIdentity& input, RunFile& out) {
     SystemError error = 0;
     out.owned = ref.standard ? File::StandardOutput()
                              : File::OpenForWriting(ref.name, NewFilePermissions(input), error);
@@ -118,14 +118,14 @@ StreamResult TranscodeOpened(File& input, std::string_view front, ByteSink& outp
 
 TranscodeResult RunTranscode(const FileRef& input, const FileRef& output, CipherMode mode,
                              CipherKey key, MessageSink& sink, const StreamOptions& options) {
-    Opened in;
+    RunFile in;
     OpenInput(input, in);
     sink.Show(messages::kInputOpening);
     if (in.Failed())
         return Fail(sink, RunOutcome::OpenFailed, messages::kOpenFailed, FileRole::Input,
                     in.failure);
 
-    Opened out;
+    RunFile out;
     OpenOutput(output, in.identity, out);
     sink.Show(messages::kOutputOpening);
     if (out.Failed())
@@ -166,15 +166,13 @@ std::string LossyBytesMessage(std::uint64_t count, std::uint64_t firstLine, std:
                               std::string_view back) {
     return std::to_string(count) + (count == 1 ? " byte of " : " bytes of ") + std::string(file) +
            " will not " + std::string(back) + " as they were, the first on line " +
-           std::to_string(firstLine) +
-           " (" + std::string(messages::kWhatComesBack) + ")";
+           std::to_string(firstLine) + " (" + std::string(messages::kWhatComesBack) + ")";
 }
 
 void TranscodeFiles(const std::string& inputPath, const std::string& outputPath, CipherMode mode,
                     GameSelection game, MessageSink& sink) {
-    const TranscodeResult result =
-        RunTranscode(FileRef::Path(inputPath), FileRef::Path(outputPath), mode,
-                     CipherKey::ForGame(game), sink);
+    const TranscodeResult result = RunTranscode(FileRef::Path(inputPath), FileRef::Path(outputPath),
+                                                mode, CipherKey::ForGame(game), sink);
     if (result.Failed())
         std::exit(EXIT_FAILURE);
     if (mode == kEncrypt && result.lossyBytes > 0)

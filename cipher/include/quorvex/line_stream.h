@@ -81,7 +81,7 @@ struct StreamResult {
     std::uint64_t lossyLines = 0;
     std::vector<std::uint64_t> lossyLineNumbers;
 
-    static StreamResult Failed(StreamStatus status, SystemError error) {
+    static StreamResult Unfinished(StreamStatus status, SystemError error) {
         StreamResult failed;
         failed.status = status;
         failed.error = error;
