@@ -65,6 +65,7 @@ FileRun RunJob(const Options& options, const Job& job, Openers& openers,
     to.name = job.name;
     to.shown = options.inPlace ? source.shown : Quoted(job.Target());
     to.inPlace = to.durable = options.inPlace;
+    to.replaced = options.inPlace ? &input : nullptr;
     to.noClobber = options.noClobber;
     to.force = options.force;
     to.backup = options.backup ? job.name + *options.backup : "";
@@ -133,6 +134,16 @@ int RunMany(const Options& options) {
     if (!plan.refusal.empty()) {
         Say(plan.refusal + "; nothing was written");
         return kExitUsage;
+    }
+    // The output folder, made now and from then on known by what it is, so that nothing is
+    // written into whatever may take its name meanwhile.
+    if (plan.outputRoot && !plan.jobs.empty()) {
+        quorvex::SystemError error = 0;
+        quorvex::FileIdentity identity;
+        const quorvex::Folder root =
+            quorvex::Folder::Open(plan.outputRoot->name, true, error, plan.outputRoot->permissions);
+        if (root.IsOpen() && root.Identify(identity, error))
+            plan.outputRoot->found = identity;
     }
     const std::vector<Job>& jobs = plan.jobs;
     std::vector<FileRun> runs(jobs.size());

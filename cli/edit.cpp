@@ -117,8 +117,12 @@ int Edit(const Options& options) {
         return kExitFailure;
     };
     // The file the name leads to is the one replaced, as -i does.
-    std::error_code found;
-    const fs::path real = fs::canonical(PathOf(file), found);
+    if (platform::ThroughDescriptor(file))
+        return failed("cannot edit", quorvex::kNotRegularFile);
+    std::error_code found = file.empty()
+                                ? std::make_error_code(std::errc::no_such_file_or_directory)
+                                : std::error_code();
+    const fs::path real = found ? fs::path() : fs::canonical(PathOf(file), found);
     if (found)
         return failed("cannot read", found.value());
     quorvex::SystemError error = 0;

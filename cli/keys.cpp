@@ -69,7 +69,7 @@ quorvex::Detection DetectFront(std::string_view front, bool anyOffset) {
 std::string VerdictLine(const quorvex::Detection& detection, bool anyOffset) {
     switch (detection.verdict) {
     case quorvex::Verdict::Empty:
-        return "empty";
+        return "no text";
     case quorvex::Verdict::NotEnciphered:
         return "not enciphered";
     case quorvex::Verdict::Implausible:
@@ -86,7 +86,7 @@ std::string Report(const quorvex::Detection& detection, const std::string& shown
     std::ostringstream out;
     switch (detection.verdict) {
     case quorvex::Verdict::Empty:
-        out << shown << " is empty: there is nothing to tell a key by\n";
+        out << shown << " holds no text: there is nothing to tell a key by\n";
         return out.str();
     case quorvex::Verdict::NotEnciphered:
         out << shown << " reads as text as it is: it does not look enciphered\n";
@@ -152,24 +152,24 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
         }
         return choice;
     }
-    // A file that looks already run is run again only when asked for: an in-place batch
-    // that was stopped can then simply be run once more.
-    std::string done;
-    if (options.mode == quorvex::kEncrypt && clear && detection.ranked[0].name == GameName(*named))
-        done = shown + " already looks enciphered for " + detection.ranked[0].name;
+    // A file that looks already run, or meant for another game, is run again only when
+    // asked for: an in-place batch that was stopped can then simply be run once more, and
+    // no file is enciphered twice or deciphered with the wrong key by a slip.
+    const std::string best = clear ? detection.ranked[0].name : std::string();
+    std::string seen;
+    if (options.mode == quorvex::kEncrypt && clear)
+        seen = shown + " already looks enciphered for " + best;
     if (options.mode == quorvex::kDecrypt && verdict == quorvex::Verdict::NotEnciphered)
-        done = shown + " reads as plain text: it does not look enciphered";
-    if (!done.empty() && options.inPlace && !options.force) {
+        seen = shown + " reads as plain text: it does not look enciphered";
+    if (options.mode == quorvex::kDecrypt && clear && best != GameName(*named))
+        seen = shown + " looks enciphered for " + best + ", not " + GameName(*named);
+    if (!seen.empty() && options.inPlace && !options.force) {
         choice.key.reset();
         choice.skip = true;
-        choice.messages.push_back(done + "; skipped (--force runs it all the same)");
-    } else if (!done.empty() && !options.quiet) {
-        choice.messages.push_back("warning: " + done);
+        choice.messages.push_back(seen + "; skipped (--force runs it all the same)");
+    } else if (!seen.empty() && !options.quiet) {
+        choice.messages.push_back("warning: " + seen);
     }
-    if (options.mode == quorvex::kDecrypt && clear && !options.quiet &&
-        detection.ranked[0].name != GameName(*named))
-        choice.messages.push_back("warning: " + shown + " looks enciphered for " +
-                                  detection.ranked[0].name + ", not " + GameName(*named));
     return choice;
 }
 

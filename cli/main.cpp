@@ -222,8 +222,12 @@ public:
                    ? "--backup[=SUFFIX]"
                    : CLI::Formatter::make_option_name(option, positional);
     }
+    // Only what the option takes: which options go together is the help's text to say.
     std::string make_option_opts(const CLI::Option* option) const override {
-        return option->get_name() == "--backup" ? "" : CLI::Formatter::make_option_opts(option);
+        const std::string type = option->get_type_name();
+        return option->get_name() == "--backup" || option->get_type_size() == 0 || type.empty()
+                   ? ""
+                   : " " + type;
     }
 };
 
@@ -299,8 +303,6 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
     }
     if (options.noClobber && options.inPlace)
         return "-n does not go with --in-place, which always replaces its files";
-    if (options.backup && options.backup->empty())
-        return "--backup= needs a SUFFIX after '='";
     // A suffix with a separator names no file beside the original.
     if (options.backup && options.backup->find_first_of("/\\") != std::string::npos)
         return "--backup=SUFFIX must not hold a folder separator";
@@ -322,10 +324,22 @@ std::string Misuse(const tool::Options& options, bool run, bool edit) {
     return {};
 }
 
-// "--backup=" with nothing after it is parsed as a plain --backup; it is a mistake.
-bool EmptyBackupSuffix(const std::vector<std::string>& arguments) {
+// An option given an empty value, such as "--output-dir=" or "-o ''", would be taken as
+// not given, or would take the next argument for its value: either way the run would
+// not be the one asked for. The option, or nothing.
+std::string EmptyValue(const std::vector<std::string>& arguments) {
+    constexpr std::string_view kTakeValues[] = {"-g",           "--game", "--offset", "-o",
+                                                "--output-dir", "-j",     "--jobs"};
     const auto end = std::find(arguments.begin(), arguments.end(), "--");
-    return std::find(arguments.begin(), end, "--backup=") != end;
+    for (auto at = arguments.begin(); at != end; ++at) {
+        if (at->starts_with("--") && at->ends_with("=") && at->size() > 3)
+            return at->substr(0, at->size() - 1);
+        if (std::find(std::begin(kTakeValues), std::end(kTakeValues), *at) !=
+                std::end(kTakeValues) &&
+            at + 1 != end && at[1].empty())
+            return *at;
+    }
+    return {};
 }
 
 int Main(const std::vector<std::string>& arguments) {
@@ -338,8 +352,8 @@ int Main(const std::vector<std::string>& arguments) {
         if (!known && first != "--help" && first != "-h" && first != "--version")
             return UsageError("unknown option " + Quoted(first));
     }
-    if (EmptyBackupSuffix(arguments))
-        return UsageError("--backup= needs a SUFFIX after '='");
+    if (const std::string option = EmptyValue(arguments); !option.empty())
+        return UsageError(option + " needs a value" + (option == "--backup" ? ": a SUFFIX" : ""));
 
     CLI::App app{"Enciphers and deciphers game text files line by line.", tool::kProgram};
     app.formatter(std::make_shared<Formatter>());

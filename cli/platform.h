@@ -29,6 +29,10 @@ extern const char* const kEditorVariables;
 
 bool ErrorsGoToTerminal();
 
+// Whether `path` reaches a file only through a descriptor of this process (/dev/stdin,
+// /dev/fd/N, /proc/self/fd/N): a stream, never a file to replace.
+bool ThroughDescriptor(const std::string& path);
+
 // How many files the process may have open at once, raised first as far as the system
 // lets a user raise it.
 std::size_t OpenFileLimit();

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -87,6 +88,22 @@ Console::~Console() = default;
 
 std::vector<std::string> Arguments(int argc, char** argv) {
     return {argv, argv + argc};
+}
+
+bool ThroughDescriptor(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path at = fs::absolute(path, error).lexically_normal();
+    for (int links = 0; links < 40 && !error; ++links) {
+        const std::string name = at.string();
+        if (name.starts_with("/proc/") || name.starts_with("/dev/fd/") || name == "/dev/stdin" ||
+            name == "/dev/stdout" || name == "/dev/stderr")
+            return true;
+        if (!fs::is_symlink(fs::symlink_status(at, error)))
+            return false;
+        at = (at.parent_path() / fs::read_symlink(at, error)).lexically_normal();
+    }
+    return false;
 }
 
 bool ErrorsGoToTerminal() {

@@ -101,6 +101,11 @@ std::vector<std::string> Arguments(int, char**) {
     return arguments;
 }
 
+// Windows names no open descriptor by a path.
+bool ThroughDescriptor(const std::string&) {
+    return false;
+}
+
 bool ErrorsGoToTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

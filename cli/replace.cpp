@@ -30,25 +30,26 @@ FileRun WriteResult(InputFile& source, const Destination& to, quorvex::CipherMod
     const bool exists = to.folder->Identify(to.name, old, kind, error);
     if (!exists && !quorvex::IsNoSuchFile(error))
         return failed(writing, to.shown, error);
+    if (exists && to.noClobber) {
+        run.outcome = Outcome::Skipped;
+        return run;
+    }
     if (exists && kind != Kind::Regular)
         return failed(writing, to.shown,
                       kind == Kind::Link     ? quorvex::kIsLink
                       : kind == Kind::Folder ? quorvex::kIsFolder
                                              : quorvex::kNotRegularFile);
-    if (exists && to.noClobber) {
-        run.outcome = Outcome::Skipped;
-        return run;
-    }
     if (exists && !to.inPlace && old.SameFileAs(source.identity))
         return fail(writing, to.shown, "input and output are the same file");
     if (exists && !to.inPlace && !to.force && !to.folder->Writable(to.name))
         return fail(writing, to.shown, "it is write-protected (-f replaces it all the same)");
+    bool backupExists = false;
     if (!to.backup.empty()) {
         quorvex::FileIdentity kept;
         Kind keptKind = Kind::Regular;
         quorvex::SystemError why = 0;
-        if (to.folder->Identify(to.backup, kept, keptKind, why) ? keptKind != Kind::Regular
-                                                                : !quorvex::IsNoSuchFile(why))
+        backupExists = to.folder->Identify(to.backup, kept, keptKind, why);
+        if (backupExists ? keptKind != Kind::Regular : !quorvex::IsNoSuchFile(why))
             return failed("cannot keep the original of " + to.shown + " as", Quoted(to.backup),
                           why                        ? why
                           : keptKind == Kind::Folder ? quorvex::kIsFolder
@@ -59,7 +60,8 @@ FileRun WriteResult(InputFile& source, const Destination& to, quorvex::CipherMod
     // attributes; a new one is no more open than its input.
     quorvex::PendingFile pending(
         *to.folder, to.name, exists ? 0600 : quorvex::NewFilePermissions(source.identity), error);
-    if (!pending.IsOpen())
+    if (!pending.IsOpen() ||
+        (!exists && !pending.Contents().WithholdFromOtherGroup(source.identity, error)))
         return failed(writing, to.shown, error);
     quorvex::StreamOptions options;
     options.bytesRead = progress;
@@ -74,15 +76,19 @@ FileRun WriteResult(InputFile& source, const Destination& to, quorvex::CipherMod
         return failed(to.inPlace ? "cannot read" : "cannot read input", source.shown, stream.error);
     if (stream.status == quorvex::StreamStatus::WriteFailed)
         return failed(writing, to.shown, stream.error);
-    // Bytes that would not come back never take the place of a file, unless it is kept.
-    if (exists && stream.lossyBytes > 0 && !to.force && (!to.inPlace || to.backup.empty()))
+    // Bytes that would not come back never take the place of a file, unless it is kept;
+    // and an older backup, which may be the only exact copy left, is not given up for it.
+    if (exists && stream.lossyBytes > 0 && !to.force &&
+        (!to.inPlace || to.backup.empty() || backupExists))
         return fail("will not replace", to.shown,
                     std::to_string(stream.lossyBytes) +
                         " bytes would not come back from a round trip, the first on line " +
                         std::to_string(stream.firstLossyLine) +
-                        (to.inPlace ? " (--backup keeps the original, --force replaces it)"
-                                    : " (--force replaces it)"));
-    if (exists && !pending.KeepAttributesOf(to.inPlace ? source.file : nullptr, error))
+                        (!to.inPlace    ? " (--force replaces it)"
+                         : backupExists ? ", and its backup " + Quoted(to.backup) +
+                                              " would be replaced too (--force replaces both)"
+                                        : " (--backup keeps the original, --force replaces it)"));
+    if (exists && !pending.KeepAttributesOf(to.replaced, error))
         return failed(writing, to.shown, error);
     if (to.durable && !pending.Contents().Sync(error))
         return failed(writing, to.shown, error);

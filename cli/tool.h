@@ -109,9 +109,10 @@ struct Place {
     mutable std::shared_ptr<const Place> parent;
     std::string name; // as named, or one part below the parent
     std::size_t depth = 0;
-    // What was found here when the run was planned: a folder opened later must be the
-    // same one. An output folder made for it takes its permissions.
-    std::optional<quorvex::FileIdentity> found;
+    // What was found here when the run was planned (for the output folder, when it was
+    // first opened, before any work began): a folder opened later must be the same one.
+    // An output folder made for it takes its permissions.
+    mutable std::optional<quorvex::FileIdentity> found;
     unsigned permissions = 0777;
 
     ~Place();
@@ -161,6 +162,7 @@ struct Job {
 // way, and, when the run must not start at all, why.
 struct Plan {
     std::vector<Job> jobs;
+    PlacePtr outputRoot; // the folder named with -o
     std::vector<std::string> skipped; // messages, each counted as a skipped file
     std::vector<std::string> kept;    // backups left alone: counted too, named only with -v
     std::vector<std::string> failed;  // messages, each counted as a failed file
@@ -189,6 +191,9 @@ struct Destination {
     std::string name;
     std::string shown;
     bool inPlace = false; // the output replaces the input
+    // The file replaced, open already, whose attributes the result takes; when none, they
+    // are taken from the file the name holds.
+    const quorvex::File* replaced = nullptr;
     bool noClobber = false;
     bool force = false;   // write-protected outputs and bytes that would not come back too
     bool durable = false; // flushed to the disk before and after the rename

@@ -74,6 +74,7 @@ public:
             CheckBackups();
         if (m_output && !m_options.inPlace)
             CheckTargets();
+        m_plan.outputRoot = m_outputRoot;
         return std::move(m_plan);
     }
 
@@ -87,12 +88,13 @@ private:
     // A new output folder is no more open than any folder walked into it.
     unsigned OutputRootPermissions() const {
         unsigned permissions = 0777;
+        const unsigned owner = 0700;
         std::error_code error;
         for (const std::string& argument : m_options.files)
             if (const auto found = FoundAt(argument);
                 found && m_options.recursive && fs::is_directory(PathOf(argument), error))
                 permissions &= found->permissions;
-        return permissions;
+        return permissions | owner;
     }
 
     void Add(const std::string& argument) {
@@ -114,7 +116,13 @@ private:
             AddInput({nullptr, Utf8(path.filename()), m_outputRoot, argument}, FoundAt(argument));
             return;
         }
-        // In place, a link the user names is followed, and the file it leads to replaced.
+        // In place, a link the user names is followed, and the file it leads to replaced;
+        // but not one that reaches the file through a descriptor, as /dev/stdin does.
+        if (platform::ThroughDescriptor(argument)) {
+            m_plan.failed.push_back(Failure("cannot replace", Quoted(argument),
+                                            quorvex::DescribeError(quorvex::kNotRegularFile)));
+            return;
+        }
         fs::path real = path;
         if (fs::is_symlink(fs::symlink_status(path, error)))
             real = fs::canonical(path, error);
@@ -183,7 +191,8 @@ private:
         quorvex::SystemError error = 0;
         const bool known = folder.Identify(entry.name, identity, kind, error);
         if (entry.kind == Kind::Folder) {
-            const unsigned permissions = known ? identity.permissions & 0777 : 0777;
+            // The owner may always write into a folder made for outputs, as cp -r makes them.
+            const unsigned permissions = known ? (identity.permissions & 0777) | 0700 : 0777;
             folders.emplace_back(
                 Place::Below(from, entry.name, known ? std::optional(identity) : std::nullopt),
                 to ? Place::Below(to, entry.name, {}, permissions) : nullptr);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 #ifndef _WIN32
@@ -114,11 +115,15 @@ TEST(Detect, NamesTheKeyOrSaysWhyNot) {
         {noise, GameCandidates(), Verdict::Implausible, ""},
         {"\x01\x02\n", GameCandidates(), Verdict::Implausible, ""},
         {kProse, GameCandidates(), Verdict::NotEnciphered, ""},
-        {"", GameCandidates(), Verdict::Empty, ""}};
+        {"", GameCandidates(), Verdict::Empty, ""},
+        {"\r\n\n", GameCandidates(), Verdict::Empty, ""},
+        {std::string(3, '\0') + "\n", GameCandidates(), Verdict::Implausible, ""}};
     // clang-format on
     for (const auto& c : cases) {
         const Detection detection = Detect(c.sample, c.candidates);
         EXPECT_EQ(detection.verdict, c.verdict) << c.best;
+        for (const RankedCandidate& ranked : detection.ranked)
+            EXPECT_FALSE(std::isnan(ranked.score)) << ranked.name;
         if (c.verdict == Verdict::Clear || c.verdict == Verdict::Uncertain) {
             ASSERT_EQ(detection.ranked.size(), c.candidates.size());
             EXPECT_EQ(detection.ranked[0].name, c.best);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -27,6 +28,7 @@ FileIdentity IdentityOf(const struct stat& status) {
     identity.modified =
         static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec;
     identity.permissions = status.st_mode & 07777;
+    identity.group = static_cast<std::uint32_t>(status.st_gid);
     return identity;
 }
 
@@ -139,18 +141,44 @@ File File::OpenForReading(const std::string& path, SystemError& error) {
     }
     struct stat status {};
     if (::fstat(file.m_handle, &status) != 0 || S_ISDIR(status.st_mode)) {
-        error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        error = S_ISDIR(status.st_mode) ? kIsFolder : errno;
         return {};
     }
     return file;
 }
 
-File File::OpenForWriting(const std::string& path, unsigned permissions, SystemError& error) {
-    File file(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, permissions & 0777),
-              true);
-    if (!file.IsOpen())
-        error = errno;
-    return file;
+File File::OpenForWriting(const std::string& path, unsigned permissions, SystemError& error,
+                          bool* created) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        // Made here, or there already: which, matters to what the new file may show.
+        File made(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY,
+                         permissions & 0777),
+                  true);
+        if (made.IsOpen() || errno != EEXIST) {
+            if (created)
+                *created = made.IsOpen();
+            if (!made.IsOpen())
+                error = errno;
+            return made;
+        }
+        File there(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY), true);
+        if (there.IsOpen() || errno != ENOENT) {
+            if (!there.IsOpen())
+                error = errno;
+            return there;
+        }
+    }
+    error = ENOENT;
+    return {};
+}
+
+bool File::WithholdFromOtherGroup(const FileIdentity& input, SystemError& error) {
+    struct stat status {};
+    if (::fstat(m_handle, &status) != 0)
+        return FromErrno(error);
+    if (status.st_gid == input.group || (status.st_mode & 070) == 0)
+        return true;
+    return ::fchmod(m_handle, status.st_mode & 07707) == 0 || FromErrno(error);
 }
 
 File File::StandardInput() {
@@ -170,6 +198,7 @@ bool File::Identify(FileIdentity& identity, SystemError& error) const {
     if (::fstat(m_handle, &status) != 0)
         return FromErrno(error);
     identity = IdentityOf(status);
+    identity.extendedAccess = identity.regular && ::acl_extended_fd(m_handle) == 1;
     return true;
 }
 
@@ -451,6 +480,8 @@ bool PendingFile::Publish(bool replace, const std::string& backup, SystemError& 
             ::unlinkat(dir, kept.c_str(), 0);
             return false;
         }
+        // Where the backup was the same file already, the rename changed nothing.
+        ::unlinkat(dir, kept.c_str(), 0);
     }
     if (replace ? ::renameat(dir, m_hidden.c_str(), dir, m_name.c_str()) != 0
                 : !Claim(dir, m_hidden, m_name))

@@ -10,8 +10,6 @@ namespace quorvex {
 
 namespace {
 
-// ERROR_DIRECTORY_NOT_SUPPORTED, which the mingw-w64 headers lack.
-constexpr DWORD kFolderError = 336;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // ReadFile and WriteFile count in DWORDs; stay well below.
 constexpr std::size_t kMaxTransfer = 1u << 30;
@@ -80,8 +78,7 @@ std::string SystemMessage(SystemError error) {
                                 message.back() == ' ' || message.back() == '.'))
         message.pop_back();
     if (message.empty())
-        return error == static_cast<SystemError>(kFolderError) ? "Is a folder"
-                                                               : "error " + std::to_string(error);
+        return "error " + std::to_string(error);
     return message;
 }
 
@@ -111,18 +108,25 @@ File File::OpenForReading(const std::string& path, SystemError& error) {
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
               true);
     if (!file.IsOpen())
-        error = IsFolder(wide) ? kFolderError : LastError();
+        error = IsFolder(wide) ? kIsFolder : LastError();
     return file;
 }
 
-File File::OpenForWriting(const std::string& path, unsigned, SystemError& error) {
+File File::OpenForWriting(const std::string& path, unsigned, SystemError& error, bool* created) {
     const std::wstring wide = WidePath(path);
     File file(::CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr),
               true);
+    if (created)
+        *created = file.IsOpen() && ::GetLastError() != ERROR_ALREADY_EXISTS;
     if (!file.IsOpen())
-        error = IsFolder(wide) ? kFolderError : LastError();
+        error = IsFolder(wide) ? kIsFolder : LastError();
     return file;
+}
+
+// A new file takes its security from its folder.
+bool File::WithholdFromOtherGroup(const FileIdentity&, SystemError&) {
+    return true;
 }
 
 File File::StandardInput() {

@@ -44,9 +44,11 @@ void OpenInput(const FileRef& ref, RunFile& in) {
 // left exactly as it was. A new output is no more open than its input.
 void OpenOutput(const FileRef& ref, const FileIdentity& input, RunFile& out) {
     SystemError error = 0;
-    out.owned = ref.standard ? File::StandardOutput()
-                             : File::OpenForWriting(ref.name, NewFilePermissions(input), error);
-    if (!out.file->IsOpen())
+    bool created = false;
+    out.owned = ref.standard
+                    ? File::StandardOutput()
+                    : File::OpenForWriting(ref.name, NewFilePermissions(input), error, &created);
+    if (!out.file->IsOpen() || (created && !out.file->WithholdFromOtherGroup(input, error)))
         out.failure = DescribeError(error);
     else if (!out.Identify())
         return;

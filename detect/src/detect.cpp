@@ -82,6 +82,8 @@ public:
     }
 
     std::size_t Total() const { return m_total; }
+    // Bytes in lines, line ends not counted: none means every key gives the same text.
+    std::size_t LineBytes() const { return m_lineBytes; }
 
     // Of the sample deciphered under `key`; a key without offset leaves it as it is.
     double LogLikelihood(CipherKey key) const {
@@ -99,6 +101,7 @@ public:
 
 private:
     void Add(std::string_view segment) {
+        m_lineBytes += segment.size();
         // A reduced length of 95 turns characters as far as one of 0.
         auto& row = m_counts[ReduceLineLength(segment.size()) % kAlphabetSize];
         for (const char c : segment) {
@@ -112,6 +115,7 @@ private:
 
     std::array<std::array<std::size_t, kAlphabetSize>, kAlphabetSize> m_counts{};
     std::size_t m_total = 0;
+    std::size_t m_lineBytes = 0;
 };
 
 // Per character, how far below text drawn from the model the best one may read; and
@@ -153,13 +157,13 @@ std::string_view WholeLines(std::string_view data) {
 
 Detection Detect(std::string_view enciphered, const std::vector<Candidate>& candidates) {
     Detection detection;
-    if (enciphered.empty())
-        return detection;
     const Counts counts(enciphered);
+    if (counts.LineBytes() == 0) // nothing, or line ends alone
+        return detection;
     const auto n = static_cast<double>(counts.Total());
     for (const Candidate& candidate : candidates) {
         const double ll = counts.LogLikelihood(candidate.key);
-        detection.ranked.push_back({candidate.name, candidate.key, ll, Score(ll / n)});
+        detection.ranked.push_back({candidate.name, candidate.key, ll, n > 0 ? Score(ll / n) : 0});
     }
     std::stable_sort(
         detection.ranked.begin(), detection.ranked.end(),

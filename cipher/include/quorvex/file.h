@@ -38,6 +38,8 @@ struct FileIdentity {
     std::uint64_t size = 0;
     std::int64_t modified = 0; // in the system's own units: only ever compared
     unsigned permissions = 0;  // POSIX mode bits 07777; on Windows 0444 when read-only
+    std::uint32_t group = 0;      // POSIX group
+    bool extendedAccess = false;  // an access list says more than the mode bits
 
     bool SameFileAs(const FileIdentity& other) const {
         return regular && other.regular && volume == other.volume && index == other.index;
@@ -52,9 +54,12 @@ struct FileIdentity {
 bool IdentifyPath(const std::string& path, FileIdentity& identity, SystemError& error);
 
 // The permissions of a new file made from `input`: its owner may read and write it, and no
-// one else may who may not do so with the input.
+// one else may who may not do so with the input. Where an access list decides who may read
+// the input, the mode bits cannot say it: the owner alone may.
 inline unsigned NewFilePermissions(const FileIdentity& input) {
-    return input.regular ? 0600 | (input.permissions & 0066) : 0666;
+    if (!input.regular)
+        return 0666;
+    return input.extendedAccess ? 0600 : 0600 | (input.permissions & 0066);
 }
 
 class File {
@@ -74,9 +79,10 @@ public:
     // An existing file, for reading, as a user names it: a link is followed. A folder
     // fails.
     static File OpenForReading(const std::string& path, SystemError& error);
-    // For writing: created if missing, with `permissions` less the umask, and never
-    // truncated here.
-    static File OpenForWriting(const std::string& path, unsigned permissions, SystemError& error);
+    // For writing: created if missing, with `permissions` less the umask (`created` says
+    // so), and never truncated here.
+    static File OpenForWriting(const std::string& path, unsigned permissions, SystemError& error,
+                               bool* created = nullptr);
     // The process's standard input or output, lent: never closed by this object.
     static File StandardInput();
     static File StandardOutput();
@@ -88,6 +94,9 @@ public:
     // All of `size`, or false.
     bool Write(const char* data, std::size_t size, SystemError& error);
     bool Truncate(SystemError& error);
+    // For a file just made from `input`: its group may read it only if it is the input's
+    // group too, which the folder may not have given it.
+    bool WithholdFromOtherGroup(const FileIdentity& input, SystemError& error);
     // Forces the contents to the disk.
     bool Sync(SystemError& error);
     // 0, or the error of a failed close. A lent handle is only let go.

@@ -31,7 +31,7 @@ enum class Verdict {
     Clear,         // the best candidate gives text, and no other comes close
     Uncertain,     // it gives text, but the runner-up comes close
     Implausible,   // no candidate gives text, or a key that is not one of them does better
-    Empty,         // nothing to judge
+    Empty,         // nothing to judge: no bytes but line ends, the same under every key
     NotEnciphered, // the sample reads as text as it is
 };
 
