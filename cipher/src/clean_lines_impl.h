@@ -2,12 +2,13 @@
 // namespace first (QUORVEX_CLEAN_LINES), so that no code built for one processor can be
 // linked into the path of another.
 //
-// It works in stretches of a few kilobytes, in two passes. The first classifies every byte
-// of the stretch a vector at a time and keeps the positions of the LFs, and of any byte
-// that keeps its line off this path. The second goes from LF to LF: each clean line is
-// rotated by the shift of its length, a fixed number of vectors whatever that length, and
-// its CR LF is written right after it, so that neither the output's size nor its line ends
-// need another look at the bytes.
+// It works in stretches of a few kilobytes, in two passes. The first finds the LFs of the
+// stretch a vector at a time and keeps their positions; it only asks whether every byte is
+// one that a clean line may hold, and only when some byte is not does a second look find
+// the bytes that keep their lines off this path. The other pass goes from LF to LF: each
+// clean line is rotated by the key of its length, a fixed number of vectors whatever that
+// length, and its CR LF is written right after it, so that neither the output's size nor
+// its line ends need another look at the bytes.
 
 #include "clean_lines.h"
 #include "simd.h"
@@ -89,6 +90,40 @@ inline std::size_t Positions(std::uint64_t bits, std::uint32_t base, std::uint32
     return static_cast<std::size_t>(count);
 }
 
+// What the first look at a stretch tells.
+struct Scan {
+    bool usual; // every byte printable, an LF, a CR right before an LF, or (if looked for) a tab
+    bool tabs;
+};
+
+// The LFs of the whole words of a stretch, appended to `feeds`. Of the other bytes it only
+// keeps whether all were usual, which costs one vector operation per vector of input; tabs
+// are looked for only where the stretch before had some.
+template <bool kTabs>
+inline Scan ScanWords(const char* p, std::size_t size, std::uint32_t* feeds, std::size_t& count) {
+    Bytes usual = simd::Splat(0xFF);
+    Bytes tabs{};
+    for (std::size_t at = 0; at + kWord <= size; at += kWord) {
+        std::uint64_t lineFeeds = 0;
+        for (std::size_t i = 0; i < kWord; i += kWidth) {
+            const Bytes c = simd::Load(p + at + i);
+            const Bytes lineFeed = simd::AsBytes(c == '\n');
+            Bytes ok =
+                simd::Printable(c) | lineFeed |
+                (simd::AsBytes(c == '\r') & simd::AsBytes(simd::Load(p + at + i + 1) == '\n'));
+            if constexpr (kTabs) {
+                const Bytes tab = simd::AsBytes(c == '\t');
+                ok |= tab;
+                tabs |= tab;
+            }
+            usual &= ok;
+            lineFeeds |= Bits(lineFeed, i);
+        }
+        count += Positions(lineFeeds, static_cast<std::uint32_t>(at), feeds + count);
+    }
+    return {!simd::Any(~usual), simd::Any(tabs)};
+}
+
 // Where the lines of one stretch end, and which of them may not be clean.
 struct Stretch {
     const char* begin;
@@ -98,14 +133,36 @@ struct Stretch {
     bool tabs;                // somewhere in the stretch
 };
 
+// The key of the rotation for one line length: on AVX2 one byte, spread over a vector where
+// it is used; without it a whole vector, as spreading a byte costs several steps there.
+#if defined(__AVX2__)
+using LineKey = unsigned char;
+inline Bytes Spread(LineKey key) {
+    return simd::Splat(key);
+}
+#else
+using LineKey = Bytes;
+inline Bytes Spread(const LineKey& key) {
+    return key;
+}
+#endif
+
 // Writes the lines of one stretch after another, carrying what it knows of the line that
 // is still open at the end of a stretch.
 template <bool kEncrypt> class StretchWriter {
+    using Rotation = simd::PrintableRotation<kEncrypt>;
+
 public:
     StretchWriter(const char* begin, const unsigned char* shifts, LineOutput& output)
-        : m_start(begin), m_shifts(shifts), m_output(output) {
-        for (std::size_t length = 0; length < kMaxCleanLine; ++length)
-            m_limits[length] = simd::Rotation<kEncrypt>::Limit(shifts[length]);
+        : m_start(begin), m_output(output) {
+        for (std::size_t length = 0; length < kMaxCleanLine; ++length) {
+            const unsigned char key = Rotation::Key(shifts[length]);
+#if defined(__AVX2__)
+            m_keys[length] = key;
+#else
+            m_keys[length] = simd::Splat(key);
+#endif
+        }
     }
 
     // A stretch of clean lines is written with a fixed number of vectors for every line,
@@ -123,20 +180,25 @@ public:
 private:
     template <bool kTabs> bool Clean(const Stretch& stretch) {
         std::size_t longest = 0;
-        const bool ok = m_span <= kWidth ? Clean<kTabs, kWidth>(stretch, longest)
-                        : m_span <= 64   ? Clean<kTabs, 64>(stretch, longest)
-                        : m_span <= 96   ? Clean<kTabs, 96>(stretch, longest)
-                        : m_span <= 128  ? Clean<kTabs, 128>(stretch, longest)
-                        : m_span <= 192  ? Clean<kTabs, 192>(stretch, longest)
-                                         : Clean<kTabs, 256>(stretch, longest);
+        const bool ok = m_span <= kWidth ? Clean<kTabs, Vectors(kWidth)>(stretch, longest)
+                        : m_span <= 32   ? Clean<kTabs, Vectors(32)>(stretch, longest)
+                        : m_span <= 64   ? Clean<kTabs, Vectors(64)>(stretch, longest)
+                        : m_span <= 96   ? Clean<kTabs, Vectors(96)>(stretch, longest)
+                        : m_span <= 128  ? Clean<kTabs, Vectors(128)>(stretch, longest)
+                        : m_span <= 192  ? Clean<kTabs, Vectors(192)>(stretch, longest)
+                                         : Clean<kTabs, Vectors(256)>(stretch, longest);
         if (stretch.feedCount > 0)
             m_span = longest;
         return ok;
     }
 
+    static constexpr std::size_t Vectors(std::size_t bytes) {
+        return (bytes + kWidth - 1) / kWidth;
+    }
+
     // Everything the loop uses is held in locals: its stores go through char pointers, which
     // may alias anything else in memory.
-    template <bool kTabs, std::size_t kSpan>
+    template <bool kTabs, std::size_t kVectors>
     [[gnu::noinline]] bool Clean(const Stretch& stretch, std::size_t& longestLine) {
         const char* start = m_start;
         char* out = m_output.out;
@@ -144,16 +206,14 @@ private:
         const char* const begin = stretch.begin;
         const std::uint32_t* const feeds = stretch.feeds;
         const std::size_t count = stretch.feedCount;
-        const unsigned char* const shifts = m_shifts;
-        const unsigned char* const limits = m_limits;
+        const LineKey* const keys = m_keys;
         std::size_t longest = 0;
         for (std::size_t i = 0; i < count; ++i) {
             const char* lineFeed = begin + feeds[i];
             const std::size_t length = LengthBefore(lineFeed, start);
             longest = length > longest ? length : longest;
             if (length < kMaxCleanLine) [[likely]] {
-                const simd::Rotation<kEncrypt> rotate(shifts[length], limits[length]);
-                out = WriteLine<kTabs, kSpan>(start, length, rotate, out);
+                out = WriteLine<kTabs, kVectors>(start, length, Spread(keys[length]), out);
             } else {
                 // The checked path counts its line itself, and drains as it writes.
                 m_output.out = out;
@@ -181,8 +241,8 @@ private:
             const std::size_t length = LengthBefore(lineFeed, m_start);
             const bool clean = length < kMaxCleanLine && !m_startIsOdd && *nextOdd > feed;
             if (clean) {
-                const simd::Rotation<kEncrypt> rotate(m_shifts[length], m_limits[length]);
-                m_output.out = WriteLine<true, kWidth>(m_start, length, rotate, m_output.out);
+                m_output.out =
+                    WriteLine<true, 1>(m_start, length, Spread(m_keys[length]), m_output.out);
                 ++m_output.lines;
             }
             if (!clean || m_output.out >= m_output.limit) {
@@ -209,31 +269,28 @@ private:
 
     // A clean line of fewer than kMaxCleanLine bytes, rotated a whole vector at a time: the
     // bytes past its end are overwritten by its line end and the lines that follow.
-    template <bool kTabs, std::size_t kSpan>
-    static char* WriteLine(const char* line, std::size_t length,
-                           const simd::Rotation<kEncrypt>& rotate, char* out) {
+    template <bool kTabs, std::size_t kVectors>
+    static char* WriteLine(const char* line, std::size_t length, Bytes key, char* out) {
         const auto step = [&](std::size_t at) {
             const Bytes c = simd::Load(line + at);
-            Bytes r = rotate(c);
+            Bytes r = Rotation::Rotate(c, key);
             if constexpr (kTabs)
                 r = simd::Select(simd::AsBytes(c == '\t'), c, r);
             simd::Store(out + at, r);
         };
-        constexpr std::size_t kFixed = (kSpan + kWidth - 1) / kWidth * kWidth;
-        for (std::size_t at = 0; at < kFixed; at += kWidth)
+        for (std::size_t at = 0; at < kVectors * kWidth; at += kWidth)
             step(at);
-        for (std::size_t at = kFixed; at < length; at += kWidth)
+        for (std::size_t at = kVectors * kWidth; at < length; at += kWidth)
             step(at);
         std::memcpy(out + length, "\r\n", 2);
         return out + length + 2;
     }
 
-    const char* m_start;        // of the line being read
-    bool m_startIsOdd = false;  // it began in an earlier stretch and holds an odd byte
-    bool m_startHasTab = false; // or may hold a tab
-    std::size_t m_span = 256;   // bytes rotated per line in the next stretch of clean lines
-    const unsigned char* m_shifts;
-    unsigned char m_limits[kMaxCleanLine]; // of the rotation, for each of m_shifts
+    const char* m_start;           // of the line being read
+    bool m_startIsOdd = false;     // it began in an earlier stretch and holds an odd byte
+    bool m_startHasTab = false;    // or may hold a tab
+    std::size_t m_span = 256;      // bytes rotated per line in the next stretch of clean lines
+    LineKey m_keys[kMaxCleanLine]; // for each line length
     LineOutput& m_output;
 };
 
@@ -242,6 +299,7 @@ bool Lines(const char* begin, const char* end, const unsigned char* shifts, Line
     std::uint32_t feeds[kStretch + 4];
     std::uint32_t odd[kStretch + 5];
     StretchWriter<kEncrypt> writer(begin, shifts, output);
+    bool tabsBefore = false; // in the stretch before, so likely in this one
 
     for (const char* stretch = begin; stretch < end; stretch += kStretch) {
         const std::size_t size = static_cast<std::size_t>(end - stretch) < kStretch
@@ -263,11 +321,20 @@ bool Lines(const char* begin, const char* end, const unsigned char* shifts, Line
             }
             feedCount += Positions(word.lineFeeds & inside, base, feeds + feedCount);
         };
-        std::size_t at = 0;
-        for (; at + kWord <= size; at += kWord)
-            classify(at, ~std::uint64_t{0});
+        const std::size_t whole = size - size % kWord;
+        const Scan scan = tabsBefore ? ScanWords<true>(stretch, whole, feeds, feedCount)
+                                     : ScanWords<false>(stretch, whole, feeds, feedCount);
+        tabs = scan.tabs;
+        std::size_t at = whole;
+        if (!scan.usual) {
+            feedCount = 0;
+            tabs = false;
+            for (at = 0; at < whole; at += kWord)
+                classify(at, ~std::uint64_t{0});
+        }
         if (at < size)
             classify(at, (std::uint64_t{1} << (size - at)) - 1);
+        tabsBefore = tabs;
         odd[oddCount] = kNone;
         if (!writer.Write({stretch, feeds, feedCount, odd, tabs}))
             return false;
