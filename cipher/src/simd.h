@@ -43,6 +43,14 @@ inline SignedBytes Signed(Bytes b) {
     return reinterpret_cast<SignedBytes>(b);
 }
 
+// 0, 1, 2 ... from the first byte on.
+inline Bytes Index() {
+    Bytes index{};
+    for (std::size_t i = 0; i < kWidth; ++i)
+        index[i] = static_cast<unsigned char>(i);
+    return index;
+}
+
 // A comparison's result as bytes of 0 or 0xFF.
 template <typename Mask> inline Bytes AsBytes(Mask mask) {
     return reinterpret_cast<Bytes>(mask);
