@@ -2,6 +2,7 @@
 // so that its property is a regression test that needs no fuzzing toolchain.
 // Usage: fuzz_NAME CORPUS_FOLDER [GENERATED_INPUTS]
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,17 +21,24 @@ void Replay(const std::string& bytes) {
 }
 
 // Text-like bytes: printable, with line ends from every few bytes to none at all, and with
-// CRs, tabs and bytes of every value from none to a few in a hundred.
+// CRs, tabs and bytes of every value from none (in half the inputs) to a few in a hundred.
+// Line ends are bare LFs, CR LF pairs, either at random, or pairs with a bare LF now and
+// then, so that whole runs of lines end alike and then one does not.
 std::string Generated(std::mt19937& random) {
-    std::string bytes(random() % 4096, '\0');
-    const unsigned lineEnds = random() % 150, others = random() % 20; // per thousand bytes
-    for (char& c : bytes) {
+    const std::size_t size = random() % 8192;
+    const unsigned lineEnds = random() % 150; // per thousand bytes
+    const unsigned others = random() % 2 ? 0 : random() % 20;
+    const unsigned pairs = std::array{0u, 1000u, 500u, 990u}[random() % 4];
+    std::string bytes;
+    while (bytes.size() < size) {
         const unsigned pick = random() % 1000;
-        c = static_cast<char>(pick < lineEnds                ? '\n'
-                              : pick < lineEnds + others     ? '\r'
-                              : pick < lineEnds + 2 * others ? '\t'
-                              : pick < lineEnds + 3 * others ? random() % 256
-                                                             : ' ' + random() % 95);
+        if (pick < lineEnds && random() % 1000 < pairs)
+            bytes += '\r';
+        bytes += static_cast<char>(pick < lineEnds                ? '\n'
+                                   : pick < lineEnds + others     ? '\r'
+                                   : pick < lineEnds + 2 * others ? '\t'
+                                   : pick < lineEnds + 3 * others ? random() % 256
+                                                                  : ' ' + random() % 95);
     }
     return bytes;
 }

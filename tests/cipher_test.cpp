@@ -132,6 +132,19 @@ TEST(Stream, FollowsTheLineConventions) {
     for (nearlyFull.outputBlock = 3450; nearlyFull.outputBlock < 3900; nearlyFull.outputBlock += 9)
         ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0), nearlyFull), expected)
             << nearlyFull.outputBlock;
+
+    // One CR LF among bare LFs, its CR at every place around the edge of those kilobytes.
+    for (std::size_t cr = 4096 - 70; cr < 4096 + 70; ++cr) {
+        input.clear();
+        expected.clear();
+        while (input.size() < 3 * 4096) {
+            const bool paired = input.size() <= cr && cr <= input.size() + 60;
+            const std::string line = l78.substr(0, paired ? cr - input.size() : 60);
+            input += line + (paired ? crlf : "\n");
+            expected += Seg(line) + crlf;
+        }
+        ASSERT_EQ(TranscodeText(input, kEncrypt, 0), expected) << cr;
+    }
 }
 
 class Source : public ByteSource {

@@ -43,6 +43,14 @@ inline SignedBytes Signed(Bytes b) {
     return reinterpret_cast<SignedBytes>(b);
 }
 
+// 0, 1, 2 ... from the first byte on.
+inline Bytes Index() {
+    Bytes index{};
+    for (std::size_t i = 0; i < kWidth; ++i)
+        index[i] = static_cast<unsigned char>(i);
+    return index;
+}
+
 // A comparison's result as bytes of 0 or 0xFF.
 template <typename Mask> inline Bytes AsBytes(Mask mask) {
     return reinterpret_cast<Bytes>(mask);
@@ -83,6 +91,21 @@ inline Bytes PassThrough(Bytes c) {
     return keep;
 }
 
+// The smaller of each pair, both taken as unsigned.
+inline Bytes Min(Bytes a, Bytes b) {
+#if defined(__AVX2__)
+    return reinterpret_cast<Bytes>(
+        _mm256_min_epu8(reinterpret_cast<__m256i>(a), reinterpret_cast<__m256i>(b)));
+#elif defined(__SSE2__)
+    return reinterpret_cast<Bytes>(
+        _mm_min_epu8(reinterpret_cast<__m128i>(a), reinterpret_cast<__m128i>(b)));
+#else
+    for (std::size_t i = 0; i < kWidth; ++i)
+        a[i] = b[i] < a[i] ? b[i] : a[i];
+    return a;
+#endif
+}
+
 // Where `keep` is set the byte of `original`, elsewhere that of `changed`.
 inline Bytes Select(Bytes keep, Bytes original, Bytes changed) {
     return (original & keep) | (changed & ~keep);
@@ -115,6 +138,24 @@ public:
 private:
     Bytes m_shift;
     Bytes m_limit;
+};
+
+// The same rotation for bytes known to be printable, with one constant per shift: the key
+// moves a byte from 32..126 to 0..94 and adds the shift (or takes it away), which leaves
+// it in -95..189; of that and of it minus 95 (or plus 95), the smaller one taken as
+// unsigned is the one in 0..94, which is moved back.
+template <bool kEncrypt> class PrintableRotation {
+public:
+    static constexpr unsigned char Key(unsigned char shift) {
+        return static_cast<unsigned char>(kEncrypt ? shift - kAlphabetFirst
+                                                   : -(shift + kAlphabetFirst));
+    }
+
+    static Bytes Rotate(Bytes c, Bytes key) {
+        const Bytes moved = c + key;
+        const Bytes other = kEncrypt ? moved - Splat(kAlphabetSize) : moved + Splat(kAlphabetSize);
+        return Min(moved, other) + Splat(kAlphabetFirst);
+    }
 };
 
 } // namespace
