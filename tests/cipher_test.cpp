@@ -143,7 +143,7 @@ TEST(Stream, FollowsTheLineConventions) {
             input += line + (paired ? crlf : "\n");
             expected += Seg(line) + crlf;
         }
-        ASSERT_EQ(TranscodeText(input, kEncrypt, 0), expected) << cr;
+        ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0)), expected) << cr;
     }
 }
 
