@@ -107,27 +107,26 @@ std::string SweepText(std::size_t length, bool crlf, std::size_t size) {
 class DroppedOutput final : public LineOutput {
 public:
     explicit DroppedOutput(const unsigned char* shifts)
-        : m_shifts(shifts), m_buffer(std::make_unique<char[]>(kBlock + kSlack)) {
-        out = m_buffer.get();
-        limit = out + kBlock;
-    }
-    bool Drain() override {
-        out = m_buffer.get();
+        : m_shifts(shifts), m_buffer(std::make_unique<char[]>(kBlock + kSlack)) {}
+    OutputCursor Start() { return {m_buffer.get(), m_buffer.get() + kBlock, 0}; }
+    bool Drain(OutputCursor& at) override {
+        at.out = m_buffer.get();
         return true;
     }
-    bool Checked(const char* line, std::size_t length) override {
-        for (std::size_t at = 0; at < length; at += kMaxSegmentLength) {
-            const std::size_t n = std::min(length - at, kMaxSegmentLength);
-            if (TransformSegmentByShift(line + at, n, kEncrypt, m_shifts[n], out).wroteLineFeed)
+    bool WriteChecked(const char* line, std::size_t length, OutputCursor& at) override {
+        for (std::size_t done = 0; done < length; done += kMaxSegmentLength) {
+            const std::size_t n = std::min(length - done, kMaxSegmentLength);
+            if (TransformSegmentByShift(line + done, n, kEncrypt, m_shifts[n], at.out)
+                    .wroteLineFeed)
                 std::abort(); // printable text never becomes an LF
-            out += n;
-            if (out >= limit)
-                Drain();
+            at.out += n;
+            if (at.out >= at.limit)
+                Drain(at);
         }
-        *out++ = '\r';
-        *out++ = '\n';
-        ++lines;
-        return out < limit || Drain();
+        *at.out++ = '\r';
+        *at.out++ = '\n';
+        ++at.lines;
+        return at.out < at.limit || Drain(at);
     }
 
 private:
@@ -150,8 +149,9 @@ void BM_Lines(benchmark::State& state) {
         shifts[n] = static_cast<unsigned char>(LineShift(ReduceLineLength(n), 1));
     const CleanLinesFn lines = state.range(2) ? BestCleanLines() : baseline::CleanLines;
     DroppedOutput output(shifts);
+    OutputCursor at = output.Start();
     for (auto _ : state) {
-        if (!lines(begin, begin + text.size(), kEncrypt, shifts, output))
+        if (!lines(begin, begin + text.size(), kEncrypt, shifts, output, at))
             std::abort();
         benchmark::ClobberMemory();
     }

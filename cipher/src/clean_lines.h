@@ -25,16 +25,21 @@ inline constexpr std::size_t kCleanOverread = kMaxCleanLine + 64;
 // begun in the stretch before, and the last line's vectors reach past its end.
 inline constexpr std::size_t kCleanOverwrite = 2 * kCleanStretch + 2 * kMaxCleanLine;
 
-class LineOutput {
-public:
+// Where the output stands. The writer owns it and hands it to the clean path, which
+// moves it as it writes and hands it back to each of the writer's calls below, which
+// move it too.
+struct OutputCursor {
     char* out = nullptr;   // where the next byte goes
     char* limit = nullptr; // once `out` reaches it, Drain; kCleanOverwrite bytes follow it
     std::uint64_t lines = 0;
+};
 
+class LineOutput {
+public:
     // Hands on what the buffer holds in whole blocks; false when a write failed.
-    virtual bool Drain() = 0;
-    // One line that the clean path does not take, and its line end.
-    virtual bool Checked(const char* line, std::size_t length) = 0;
+    virtual bool Drain(OutputCursor& at) = 0;
+    // Writes one line that the clean path does not take, and its line end, the careful way.
+    virtual bool WriteChecked(const char* line, std::size_t length, OutputCursor& at) = 0;
 
 protected:
     ~LineOutput() = default;
@@ -44,15 +49,15 @@ protected:
 // `begin` must be readable and hold no CR. `shifts` gives the shift for each length below
 // kMaxCleanLine. False when a write failed.
 using CleanLinesFn = bool (*)(const char* begin, const char* end, CipherMode mode,
-                              const unsigned char* shifts, LineOutput& output);
+                              const unsigned char* shifts, LineOutput& output, OutputCursor& at);
 
 namespace baseline {
 bool CleanLines(const char* begin, const char* end, CipherMode mode, const unsigned char* shifts,
-                LineOutput& output);
+                LineOutput& output, OutputCursor& at);
 }
 namespace avx2 {
 bool CleanLines(const char* begin, const char* end, CipherMode mode, const unsigned char* shifts,
-                LineOutput& output);
+                LineOutput& output, OutputCursor& at);
 }
 
 // AVX2 where the processor has it, else the baseline of the build.

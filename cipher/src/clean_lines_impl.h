@@ -242,8 +242,9 @@ template <bool kEncrypt> class StretchWriter {
     using Rotation = simd::PrintableRotation<kEncrypt>;
 
 public:
-    StretchWriter(const char* begin, const unsigned char* shifts, LineOutput& output)
-        : m_start(begin), m_output(output) {
+    StretchWriter(const char* begin, const unsigned char* shifts, LineOutput& output,
+                  OutputCursor& at)
+        : m_start(begin), m_output(output), m_at(at) {
         for (std::size_t length = 0; length < kMaxCleanLine; ++length) {
             const unsigned char key = Rotation::Key(shifts[length]);
 #if defined(__AVX2__)
@@ -322,8 +323,8 @@ private:
         constexpr bool kMixed = kEnds == Ends::Mixed;
         const char* const begin = stretch.begin;
         std::ptrdiff_t start = m_start - begin;
-        char* out = m_output.out;
-        const std::uint64_t lines = m_output.lines;
+        char* out = m_at.out;
+        const std::uint64_t lines = m_at.lines;
         const std::uint32_t* const feeds = stretch.feeds;
         const std::size_t count = stretch.feedCount;
         const LineKey* const keys = m_keys;
@@ -347,12 +348,12 @@ private:
                                                          Spread(keys[length]), out);
             } else {
                 // The checked path counts its line itself, and drains as it writes.
-                m_output.out = out;
-                m_output.lines = lines + i;
-                if (!m_output.Checked(begin + start, length) ||
-                    (m_output.out >= m_output.limit && !m_output.Drain()))
+                m_at.out = out;
+                m_at.lines = lines + i;
+                if (!m_output.WriteChecked(begin + start, length, m_at) ||
+                    (m_at.out >= m_at.limit && !m_output.Drain(m_at)))
                     return false;
-                out = m_output.out;
+                out = m_at.out;
             }
             start = lineFeed + 1;
         }
@@ -363,9 +364,9 @@ private:
             m_ends = kEnds;
         }
         m_start = begin + start;
-        m_output.out = out;
-        m_output.lines = lines + count;
-        return out < m_output.limit || m_output.Drain();
+        m_at.out = out;
+        m_at.lines = lines + count;
+        return out < m_at.limit || m_output.Drain(m_at);
     }
 
 public:
@@ -385,12 +386,12 @@ private:
                 static_cast<std::size_t>(lineFeed - m_start) - (lineFeed[-1] == '\r');
             const bool clean = length < kMaxCleanLine && !m_startIsOdd && *nextOdd > feed;
             if (clean) {
-                m_output.out =
-                    WriteLine<true, 1, true>(m_start, length, Spread(m_keys[length]), m_output.out);
-                ++m_output.lines;
+                m_at.out =
+                    WriteLine<true, 1, true>(m_start, length, Spread(m_keys[length]), m_at.out);
+                ++m_at.lines;
             }
-            if (!clean || m_output.out >= m_output.limit) {
-                if (!(clean ? m_output.Drain() : m_output.Checked(m_start, length)))
+            if (!clean || m_at.out >= m_at.limit) {
+                if (!(clean ? m_output.Drain(m_at) : m_output.WriteChecked(m_start, length, m_at)))
                     return false;
             }
             while (*nextOdd < feed)
@@ -437,6 +438,7 @@ private:
     std::size_t m_span = kMaxSpan; // longest line of the stretch before, where not measured
     LineKey m_keys[kMaxCleanLine]; // for each line length
     LineOutput& m_output;
+    OutputCursor& m_at;
 };
 
 // The first look at a stretch with every choice it takes made at compile time.
@@ -465,10 +467,11 @@ Look ScanAs(Ends ends, const char* p, std::size_t size, std::uint32_t* feeds, st
 }
 
 template <bool kEncrypt>
-bool Lines(const char* begin, const char* end, const unsigned char* shifts, LineOutput& output) {
+bool Lines(const char* begin, const char* end, const unsigned char* shifts, LineOutput& output,
+           OutputCursor& at) {
     std::uint32_t feeds[kStretch + 4];
     std::uint32_t odd[kStretch + 5];
-    StretchWriter<kEncrypt> writer(begin, shifts, output);
+    StretchWriter<kEncrypt> writer(begin, shifts, output, at);
     bool tabsBefore = false;   // in the stretch before, so likely in this one
     std::uint32_t closest = 0; // of two LFs in the stretch before
 
@@ -525,16 +528,16 @@ bool Lines(const char* begin, const char* end, const unsigned char* shifts, Line
 } // namespace
 
 bool CleanLines(const char* begin, const char* end, CipherMode mode, const unsigned char* shifts,
-                LineOutput& output) {
+                LineOutput& output, OutputCursor& at) {
     if (mode == kEncrypt)
-        return Lines<true>(begin, end, shifts, output);
+        return Lines<true>(begin, end, shifts, output, at);
     if (mode == kDecrypt)
-        return Lines<false>(begin, end, shifts, output);
+        return Lines<false>(begin, end, shifts, output, at);
     for (const char* start = begin; start < end;) {
         const auto* lineFeed = static_cast<const char*>(std::memchr(start, '\n', end - start));
         std::size_t length = static_cast<std::size_t>(lineFeed - start);
         length -= length > 0 && lineFeed[-1] == '\r';
-        if (!output.Checked(start, length))
+        if (!output.WriteChecked(start, length, at))
             return false;
         start = lineFeed + 1;
     }

@@ -1,5 +1,6 @@
 #include "quorvex/file.h"
 
+#include <acl/libacl.h>
 #include <cerrno>
 #include <cstdio>
 #include <dirent.h>
@@ -7,7 +8,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <acl/libacl.h>
 #include <sys/acl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>

@@ -6,7 +6,7 @@
 // and tab, and then takes the lines one by one. A line of printable bytes and tabs shorter
 // than a segment is rotated by the shift of its length, a whole vector at a time, straight
 // into the output buffer, and its CR LF follows it there. Any other line comes back here,
-// to LineWriter::Checked: it is cut into segments of at most 511 bytes, each transformed
+// to LineWriter::WriteChecked: it is cut into segments of at most 511 bytes, each transformed
 // with the shift of its own length; its bytes outside the alphabet are counted, and an LF
 // that the cipher made is stored as CR LF. What follows the last LF of a block waits at
 // the front of the input buffer for the next read, except whole segments of a very long
@@ -222,46 +222,39 @@ public:
             m_shifts[length] = LineShift(ReduceLineLength(length), key);
         for (std::size_t length = 0; length < kMaxCleanLine; ++length)
             m_cleanShifts[length] = static_cast<unsigned char>(m_shifts[length]);
-        out = m_blocks.Buffer();
-        limit = out + m_block;
+        m_cursor.out = m_blocks.Buffer();
+        m_cursor.limit = m_cursor.out + m_block;
     }
 
     const unsigned char* CleanShifts() const { return m_cleanShifts.data(); }
+    // Where the output stands, for every call that writes.
+    OutputCursor& Cursor() { return m_cursor; }
 
     // A line, or the front of one whose end is not read yet, segment by segment.
-    bool Segments(const char* data, std::size_t length) {
+    bool Segments(const char* data, std::size_t length, OutputCursor& at) {
         return ForEachSegment({data, length},
-                              [this](std::string_view segment) { return Segment(segment); });
+                              [&](std::string_view part) { return Segment(part, at); });
     }
 
-    bool LineEnd() {
-        if (out >= limit && !Drain())
-            return false;
-        *out++ = '\r';
-        *out++ = '\n';
-        ++lines;
-        return true;
+    bool WriteChecked(const char* line, std::size_t length, OutputCursor& at) override {
+        return Segments(line, length, at) && LineEnd(at);
     }
 
-    bool Checked(const char* line, std::size_t length) override {
-        return Segments(line, length) && LineEnd();
-    }
-
-    bool Drain() override {
+    bool Drain(OutputCursor& at) override {
         const char* const front = m_blocks.Buffer();
-        const auto filled = static_cast<std::size_t>(out - front);
+        const auto filled = static_cast<std::size_t>(at.out - front);
         const std::size_t full = filled - filled % m_block;
         if (full == 0)
             return true;
         if (!m_blocks.Pass(full, filled - full))
             return false;
-        out = m_blocks.Buffer() + (filled - full);
-        limit = m_blocks.Buffer() + m_block;
+        at.out = m_blocks.Buffer() + (filled - full);
+        at.limit = m_blocks.Buffer() + m_block;
         return true;
     }
 
-    bool Finish() {
-        return Drain() && m_blocks.Finish(static_cast<std::size_t>(out - m_blocks.Buffer()));
+    bool Finish(OutputCursor& at) {
+        return Drain(at) && m_blocks.Finish(static_cast<std::size_t>(at.out - m_blocks.Buffer()));
     }
 
     // A failed read is reported as such unless a write of what came before it failed.
@@ -282,20 +275,28 @@ public:
     }
 
 private:
-    bool Segment(std::string_view segment) {
-        if (out >= limit && !Drain())
+    bool Segment(std::string_view segment, OutputCursor& at) {
+        if (at.out >= at.limit && !Drain(at))
             return false;
         const std::size_t length = segment.size();
         const SegmentFacts facts =
-            TransformSegmentByShift(segment.data(), length, m_mode, m_shifts[length], out);
+            TransformSegmentByShift(segment.data(), length, m_mode, m_shifts[length], at.out);
         if (facts.lossyBytes > 0)
-            CountLossy(facts.lossyBytes);
-        out += facts.wroteLineFeed ? StoreLineFeedsAsCrLf(out, length) : length;
+            CountLossy(facts.lossyBytes, at.lines + 1);
+        at.out += facts.wroteLineFeed ? StoreLineFeedsAsCrLf(at.out, length) : length;
         return true;
     }
 
-    void CountLossy(std::size_t bytes) {
-        const std::uint64_t line = lines + 1;
+    bool LineEnd(OutputCursor& at) {
+        if (at.out >= at.limit && !Drain(at))
+            return false;
+        *at.out++ = '\r';
+        *at.out++ = '\n';
+        ++at.lines;
+        return true;
+    }
+
+    void CountLossy(std::size_t bytes, std::uint64_t line) {
         m_lossyBytes += bytes;
         if (m_lastLossyLine == line)
             return;
@@ -327,6 +328,7 @@ private:
     std::uint64_t m_lastLossyLine = 0;
     std::vector<std::uint64_t> m_lossyLineNumbers;
     OutputBlocks m_blocks;
+    OutputCursor m_cursor;
 };
 
 class StringSource : public ByteSource {
@@ -359,6 +361,7 @@ const char* LastLineFeed(const char* begin, const char* end) {
 StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode, CipherKey key,
                              const StreamOptions& options) {
     LineWriter writer(sink, mode, key, options.outputBlock);
+    OutputCursor& at = writer.Cursor();
     const CleanLinesFn cleanLines =
         options.vectors == VectorPath::Best ? BestCleanLines() : baseline::CleanLines;
     // A line that does not fit is passed on in segments, so a block needs room for one.
@@ -385,14 +388,14 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
         if (got == 0) {
             // The last line has no LF: it is still a line, and gets its line end.
             if ((end > begin || lineStarted) &&
-                !writer.Checked(begin, static_cast<std::size_t>(end - begin)))
+                !writer.WriteChecked(begin, static_cast<std::size_t>(end - begin), at))
                 return writer.Result(StreamStatus::WriteFailed);
-            return writer.Result(writer.Finish() ? StreamStatus::Completed
-                                                 : StreamStatus::WriteFailed);
+            return writer.Result(writer.Finish(at) ? StreamStatus::Completed
+                                                   : StreamStatus::WriteFailed);
         }
 
         if (const char* lineFeed = LastLineFeed(begin, end)) {
-            if (!cleanLines(begin, lineFeed + 1, mode, writer.CleanShifts(), writer))
+            if (!cleanLines(begin, lineFeed + 1, mode, writer.CleanShifts(), writer, at))
                 return writer.Result(StreamStatus::WriteFailed);
             begin = lineFeed + 1;
             lineStarted = false;
@@ -405,7 +408,7 @@ StreamResult TranscodeStream(ByteSource& source, ByteSink& sink, CipherMode mode
             --known;
         const std::size_t ready = known - known % kMaxSegmentLength;
         if (ready > 0) {
-            if (!writer.Segments(begin, ready))
+            if (!writer.Segments(begin, ready, at))
                 return writer.Result(StreamStatus::WriteFailed);
             begin += ready;
             lineStarted = true;
