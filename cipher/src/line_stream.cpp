@@ -10,7 +10,9 @@
 // with the shift of its own length; its bytes outside the alphabet are counted, and an LF
 // that the cipher made is stored as CR LF. What follows the last LF of a block waits at
 // the front of the input buffer for the next read, except whole segments of a very long
-// line, which are written at once.
+// line, which are written at once. Where the output stands (the next byte's place, where
+// the buffer must be drained, the lines written) is an OutputCursor that the writer owns
+// and hands along to the clean path and back.
 //
 // Once the output buffer holds a whole block, the block is handed to OutputBlocks, whose
 // own thread writes it to the sink while the next input block is read and transformed;
