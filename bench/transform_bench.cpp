@@ -72,10 +72,10 @@ std::string Text(Shape shape) {
 
 // The whole stream: clean lines take the vector path (AVX2 where there is one, or the
 // baseline), tabs and long lines the checked path.
-void BM_Stream(benchmark::State& state) {
-    const std::string text = Text(static_cast<Shape>(state.range(0)));
+// `text` through the whole stream, on the vector path or the baseline.
+void Stream(benchmark::State& state, const std::string& text, bool best) {
     StreamOptions options;
-    options.vectors = state.range(1) ? VectorPath::Best : VectorPath::Baseline;
+    options.vectors = best ? VectorPath::Best : VectorPath::Baseline;
     for (auto _ : state) {
         TextSource source(text);
         NullSink sink;
@@ -83,6 +83,10 @@ void BM_Stream(benchmark::State& state) {
             TranscodeStream(source, sink, kEncrypt, CipherKey::ForGame(1), options));
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+}
+
+void BM_Stream(benchmark::State& state) {
+    Stream(state, Text(static_cast<Shape>(state.range(0))), state.range(1) != 0);
 }
 BENCHMARK(BM_Stream)
     ->ArgNames({"shape", "best"})
@@ -164,16 +168,7 @@ BENCHMARK(BM_Lines)
 // The same lines through the whole stream, each input block copied in as a read would.
 void BM_StreamSweep(benchmark::State& state) {
     const auto length = static_cast<std::size_t>(state.range(0));
-    const std::string text = SweepText(length, state.range(1) != 0, 4u << 20);
-    StreamOptions options;
-    options.vectors = state.range(2) ? VectorPath::Best : VectorPath::Baseline;
-    for (auto _ : state) {
-        TextSource source(text);
-        NullSink sink;
-        benchmark::DoNotOptimize(
-            TranscodeStream(source, sink, kEncrypt, CipherKey::ForGame(1), options));
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+    Stream(state, SweepText(length, state.range(1) != 0, 4u << 20), state.range(2) != 0);
 }
 BENCHMARK(BM_StreamSweep)
     ->ArgNames({"length", "crlf", "best"})

@@ -162,7 +162,7 @@ struct Job {
 // way, and, when the run must not start at all, why.
 struct Plan {
     std::vector<Job> jobs;
-    PlacePtr outputRoot; // the folder named with -o
+    PlacePtr outputRoot;              // the folder named with -o
     std::vector<std::string> skipped; // messages, each counted as a skipped file
     std::vector<std::string> kept;    // backups left alone: counted too, named only with -v
     std::vector<std::string> failed;  // messages, each counted as a failed file

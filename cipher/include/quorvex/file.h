@@ -36,10 +36,10 @@ struct FileIdentity {
     std::uint64_t index = 0;
     bool regular = false; // a plain file on a disk, not a pipe, terminal, device or folder
     std::uint64_t size = 0;
-    std::int64_t modified = 0; // in the system's own units: only ever compared
-    unsigned permissions = 0;  // POSIX mode bits 07777; on Windows 0444 when read-only
-    std::uint32_t group = 0;      // POSIX group
-    bool extendedAccess = false;  // an access list says more than the mode bits
+    std::int64_t modified = 0;   // in the system's own units: only ever compared
+    unsigned permissions = 0;    // POSIX mode bits 07777; on Windows 0444 when read-only
+    std::uint32_t group = 0;     // POSIX group
+    bool extendedAccess = false; // an access list says more than the mode bits
 
     bool SameFileAs(const FileIdentity& other) const {
         return regular && other.regular && volume == other.volume && index == other.index;
