@@ -24,8 +24,8 @@ def main() -> None:
     enciphered, deciphered = data / "soak.enc", data / "soak.dec"
     failures = 0
     for game in GAMES:
-        encrypt = peak_memory([cli, "encrypt", "-g", game, str(source), str(enciphered)])
-        decrypt = peak_memory([cli, "decrypt", "-g", game, str(enciphered), str(deciphered)])
+        encrypt = peak_memory([cli, "encrypt", "-f", "-g", game, str(source), str(enciphered)])
+        decrypt = peak_memory([cli, "decrypt", "-f", "-g", game, str(enciphered), str(deciphered)])
         same = filecmp.cmp(source, deciphered, shallow=False)
         failures += not same
         print(f"{game:11} encrypt {encrypt / 1024:5.1f} MiB  decrypt {decrypt / 1024:5.1f} MiB"

@@ -91,8 +91,11 @@ def compare(lines: Path, out: Path, clis: dict[str, str], rounds: int, new_outpu
         "tr": f"tr '!-~' 'P-~!-O' < {lines} > {out}",
     }
     for suffix, cli in clis.items():
-        commands[f"encrypt{suffix}"] = f"{cli} encrypt -g 0 {lines} {out}"
-        commands[f"decrypt{suffix}"] = f"{cli} decrypt -g 0 {lines} {out}"
+        # This build asks before it overwrites an OUTPUT; a baseline older than that may
+        # not know -f, and overwrites anyway.
+        force = "" if suffix else " -f"
+        commands[f"encrypt{suffix}"] = f"{cli} encrypt{force} -g 0 {lines} {out}"
+        commands[f"decrypt{suffix}"] = f"{cli} decrypt{force} -g 0 {lines} {out}"
     times: dict[str, list[float]] = {name: [] for name in commands}
     load_before = os.getloadavg()[0]
     for _ in range(rounds):
@@ -156,9 +159,9 @@ def main() -> None:
     long_line = ensure(data / "one-line-100m.txt", one_line, 100 * MIB)
     print("peak resident memory:")
     for name, path in (("1 GiB of lines", files["lines-1g"]), ("one 100 MiB line", long_line)):
-        for how, feed, command in (("path", "", f"{cli} encrypt -g 2 {path} {out}"),
-                                   ("file on stdin", "", f"{cli} encrypt -g 2 - {out} < {path}"),
-                                   ("pipe", f"cat {path} | ", f"{cli} encrypt -g 2 - {out}")):
+        for how, feed, command in (("path", "", f"{cli} encrypt -f -g 2 {path} {out}"),
+                                   ("file on stdin", "", f"{cli} encrypt -f -g 2 - {out} < {path}"),
+                                   ("pipe", f"cat {path} | ", f"{cli} encrypt -f -g 2 - {out}")):
             print(f"  {name:17} {how:14} {peak_memory(feed, command):5.1f} MiB")
     out.unlink()
 

@@ -16,11 +16,12 @@ std::string GameName(quorvex::GameSelection game) {
     return std::string(quorvex::GameNames[static_cast<std::size_t>(game)]);
 }
 
-// The whole lines of the front that detection judges.
-std::string_view Sample(std::string_view front) {
-    return front.size() > quorvex::kDetectSampleBytes
-               ? quorvex::WholeLines(front.substr(0, quorvex::kDetectSampleBytes))
-               : front;
+// Enough text to tell whether a file looks run already: every run pays for it.
+constexpr std::size_t kCheckBytes = 64 * 1024;
+
+// The whole lines of the front, up to `limit` bytes, that detection judges.
+std::string_view Sample(std::string_view front, std::size_t limit) {
+    return front.size() > limit ? quorvex::WholeLines(front.substr(0, limit)) : front;
 }
 
 } // namespace
@@ -62,7 +63,7 @@ bool ReadFront(quorvex::File& file, std::string& front, quorvex::SystemError& er
 }
 
 quorvex::Detection DetectFront(std::string_view front, bool anyOffset) {
-    return quorvex::Detect(Sample(front),
+    return quorvex::Detect(Sample(front, quorvex::kDetectSampleBytes),
                            anyOffset ? quorvex::OffsetCandidates() : quorvex::GameCandidates());
 }
 
@@ -130,7 +131,10 @@ KeyChoice ChooseKey(const Options& options, std::string_view front, const std::s
         choice.key = quorvex::CipherKey::ForGame(*named);
     if (!JudgesFront(options))
         return choice;
-    const quorvex::Detection detection = DetectFront(front, false);
+    // Choosing a key judges the whole front; a named game's file, a smaller part.
+    const quorvex::Detection detection = quorvex::Detect(
+        Sample(front, options.AutoGame() ? quorvex::kDetectSampleBytes : kCheckBytes),
+        quorvex::GameCandidates());
     const quorvex::Verdict verdict = detection.verdict;
     const bool clear = verdict == quorvex::Verdict::Clear;
     if (options.AutoGame()) {
