@@ -82,7 +82,8 @@ FileRun WriteResult(InputFile& source, const Destination& to, quorvex::CipherMod
         (!to.inPlace || to.backup.empty() || backupExists))
         return fail("will not replace", to.shown,
                     std::to_string(stream.lossyBytes) +
-                        " bytes would not come back from a round trip, the first on line " +
+                        (stream.lossyBytes == 1 ? " byte" : " bytes") +
+                        " would not come back from a round trip, the first on line " +
                         std::to_string(stream.firstLossyLine) +
                         (!to.inPlace    ? " (--force replaces it)"
                          : backupExists ? ", and its backup " + Quoted(to.backup) +
