@@ -4,7 +4,7 @@
 // same run with small read and write blocks (written on a second thread when they are
 // large enough, and each write but the last a whole block), reads that come short as
 // from a pipe, and the baseline vector path: lines, CR LF pairs and segments fall across
-// every edge.
+// every edge. The baseline vector path also takes the whole text in one block.
 
 #include "quorvex/line_stream.h"
 
@@ -83,6 +83,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         input.append(reinterpret_cast<const char*>(data + 3), size - 3);
     const std::string output = TranscodeText(input, mode, key);
     Require(output == Model(input, mode, key));
+    StreamOptions baseline; // whole blocks, so that its runs of lines that end alike are long
+    baseline.vectors = VectorPath::Baseline;
+    Require(TranscodeText(input, mode, key, baseline) == output);
 
     StreamOptions small;
     small.inputBlock = 512 + data[1] * 13u;

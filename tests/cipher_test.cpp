@@ -133,17 +133,40 @@ TEST(Stream, FollowsTheLineConventions) {
         ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0), nearlyFull), expected)
             << nearlyFull.outputBlock;
 
-    // One CR LF among bare LFs, its CR at every place around the edge of those kilobytes.
-    for (std::size_t cr = 4096 - 70; cr < 4096 + 70; ++cr) {
-        input.clear();
-        expected.clear();
-        while (input.size() < 3 * 4096) {
-            const bool paired = input.size() <= cr && cr <= input.size() + 60;
-            const std::string line = l78.substr(0, paired ? cr - input.size() : 60);
-            input += line + (paired ? crlf : "\n");
-            expected += Seg(line) + crlf;
+    // Runs of lines that end alike, and one CR that breaks the run, at every place around
+    // the edge of those kilobytes and of the words within them, on either vector path: a
+    // CR LF among bare LFs, or a CR without its LF among CR LFs or among line ends of both
+    // kinds.
+    const struct {
+        const char* name;
+        bool lone; // the CR stays in its line
+        std::string (*end)(std::size_t line);
+    } runs[] = {
+        {"CR LF among LF", false, [](std::size_t) { return std::string("\n"); }},
+        {"lone CR among CR LF", true, [](std::size_t) { return std::string("\r\n"); }},
+        {"lone CR among both", true,
+         [](std::size_t line) { return std::string(line % 3 ? "\r\n" : "\n"); }},
+    };
+    for (const auto& run : runs) {
+        for (const VectorPath path : {VectorPath::Best, VectorPath::Baseline}) {
+            StreamOptions options;
+            options.vectors = path;
+            for (std::size_t cr = 4096 - 70; cr < 4096 + 70; ++cr) {
+                input.clear();
+                expected.clear();
+                for (std::size_t line = 0; input.size() < 3 * 4096; ++line) {
+                    const bool odd = input.size() <= cr && cr <= input.size() + 60;
+                    std::string text = l78.substr(0, odd ? cr - input.size() : 60);
+                    if (odd && run.lone)
+                        text += '\r' + l78.substr(0, 9);
+                    input += text + (odd && !run.lone ? crlf : run.end(line));
+                    expected += Seg(text) + crlf;
+                }
+                ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0), options), expected)
+                    << run.name << ", CR at " << cr
+                    << (path == VectorPath::Best ? "" : ", baseline");
+            }
         }
-        ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0)), expected) << cr;
     }
 }
 

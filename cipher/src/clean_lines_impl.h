@@ -86,24 +86,13 @@ inline std::uint32_t Lowest(std::uint64_t bits) {
 #endif
 }
 
-// Without the processor's own count, the library's costs a call for every word.
-inline int Count(std::uint64_t bits) {
-#if defined(__POPCNT__)
-    return __builtin_popcountll(bits);
-#else
-    bits -= (bits >> 1) & 0x5555555555555555;
-    bits = (bits & 0x3333333333333333) + ((bits >> 2) & 0x3333333333333333);
-    bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0F;
-    return static_cast<int>((bits * 0x0101010101010101) >> 56);
-#endif
-}
-
 // Appends the positions of the set bits to `to`. kAlways are written whatever the count,
 // which covers nearly every word of text without a branch that could go either way; the
 // caller picks it from how close together the LFs of the stretch before were.
 template <int kAlways>
 inline std::size_t Positions(std::uint64_t bits, std::uint32_t base, std::uint32_t* to) {
-    const int count = Count(bits);
+#if defined(__POPCNT__)
+    const int count = __builtin_popcountll(bits);
     for (int k = 0; k < kAlways; ++k) {
         to[k] = base + Lowest(bits);
         bits &= bits - 1;
@@ -113,12 +102,29 @@ inline std::size_t Positions(std::uint64_t bits, std::uint32_t base, std::uint32
         bits &= bits - 1;
     }
     return static_cast<std::size_t>(count);
+#else
+    // Without the processor's own count, the positions are counted as they are taken.
+    std::size_t count = 0;
+    for (int k = 0; k < kAlways; ++k) {
+        to[k] = base + Lowest(bits);
+        count += bits != 0;
+        bits &= bits - 1;
+    }
+    for (; bits != 0; bits &= bits - 1)
+        to[count++] = base + Lowest(bits);
+    return count;
+#endif
 }
 
 // Bytes that a clean line may hold or end with, as the stretch is expected to end its
 // lines: printable, an LF (bare, after a CR, or either), a CR right before an LF, and a
-// tab where the stretch before had some. A CR is paired with its LF by loading the bytes
-// again one further on or one back, rather than shifting across the vector's lanes.
+// tab where the stretch before had some.
+//
+// On 32-byte vectors a CR is paired with its LF by loading the bytes again one further on
+// or one back, rather than shifting across the vector's lanes. On 16-byte vectors that
+// costs more than pairing the bits of both, a word at a time, beside the LFs' positions.
+constexpr bool kPairByBits = kWidth < 32;
+
 template <Ends kEnds> inline Bytes Usual(const char* p, Bytes c, Bytes lineFeed) {
     Bytes usual = simd::Printable(c);
     if constexpr (kEnds == Ends::Paired)
@@ -144,12 +150,24 @@ Look Scan(const char* p, std::size_t size, std::uint32_t* feeds, std::size_t& fe
     Bytes usual = simd::Splat(0xFF);
     Bytes tabs{};
     std::size_t count = feedCount;
+    constexpr Ends kVectorEnds = kPairByBits ? Ends::Bare : kEnds; // what the vectors pair
+    // A CR whose bit does not stand right before that of an LF (or, with every LF paired,
+    // an LF whose bit does not stand right after that of a CR). The first LF of a stretch
+    // whose lines all end in CR LF is paired with the last byte of the stretch before.
+    std::uint64_t unpaired = 0;
+    std::uint64_t carried = kPairByBits && kEnds == Ends::Paired && p[-1] == '\r';
     const auto word = [&](const char* w, std::size_t inside) {
         std::uint64_t lineFeeds = 0;
+        std::uint64_t returns = 0;
         for (std::size_t i = 0; i < kWord; i += kWidth) {
             const Bytes c = simd::Load(w + i);
             Bytes lineFeed = simd::AsBytes(c == '\n');
-            Bytes ok = Usual<kEnds>(w + i, c, lineFeed);
+            Bytes ok = Usual<kVectorEnds>(w + i, c, lineFeed);
+            Bytes cr{};
+            if constexpr (kPairByBits && kEnds != Ends::Bare) {
+                cr = simd::AsBytes(c == '\r');
+                ok |= cr;
+            }
             if constexpr (kTabs) {
                 const Bytes tab = simd::AsBytes(c == '\t');
                 ok |= tab;
@@ -160,9 +178,17 @@ Look Scan(const char* p, std::size_t size, std::uint32_t* feeds, std::size_t& fe
                                                  simd::Splat(static_cast<int>(inside)));
                 ok |= past;
                 lineFeed &= ~past;
+                cr &= ~past;
             }
             usual &= ok;
             lineFeeds |= Bits(lineFeed, i);
+            if constexpr (kPairByBits && kEnds != Ends::Bare)
+                returns |= Bits(cr, i);
+        }
+        if constexpr (kPairByBits && kEnds != Ends::Bare) {
+            const std::uint64_t before = returns << 1 | carried;
+            unpaired |= kEnds == Ends::Paired ? before ^ lineFeeds : before & ~lineFeeds;
+            carried = returns >> 63;
         }
         return lineFeeds;
     };
@@ -174,7 +200,9 @@ Look Scan(const char* p, std::size_t size, std::uint32_t* feeds, std::size_t& fe
         count += Positions<kAlways>(word(p + whole, size - whole),
                                     static_cast<std::uint32_t>(whole), feeds + count);
     feedCount = count;
-    return {!simd::Any(~usual), simd::Any(tabs)};
+    // A CR last in the stretch is paired with the first byte of the next.
+    const bool paired = unpaired == 0 && (carried == 0 || p[size] == '\n');
+    return {paired && !simd::Any(~usual), simd::Any(tabs)};
 }
 
 // The shortest and the longest distance from one LF to the next.
