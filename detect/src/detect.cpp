@@ -49,17 +49,22 @@ public:
             total += w;
         for (int v = 0; v < kAlphabetSize; ++v) {
             const double p = weight[v] / total;
-            m_logP[v] = std::log(p);
-            m_typical += p * m_logP[v];
+            const double logP = std::log(p);
+            for (int turn = 0; turn < kTurns; ++turn)
+                m_logP[turn * kAlphabetSize + v] = logP;
+            m_typical += p * logP;
         }
     }
 
-    double LogP(int value) const { return m_logP[value]; }
+    // The log-probabilities three times over, so that a character turned back by any shift
+    // is looked up without a division: index v - shift + 2 * kAlphabetSize.
+    const double* Turned(int shift) const { return m_logP.data() + 2 * kAlphabetSize - shift; }
     // What text drawn from the model itself scores per character, on average.
     double Typical() const { return m_typical; }
 
 private:
-    std::array<double, kAlphabetSize> m_logP{};
+    static constexpr int kTurns = 3;
+    std::array<double, kTurns * kAlphabetSize> m_logP{};
     double m_typical = 0;
 };
 
@@ -89,17 +94,27 @@ public:
     double LogLikelihood(CipherKey key) const {
         const TextModel& model = Model();
         double sum = 0;
-        for (int reduced = 0; reduced < kAlphabetSize; ++reduced) {
-            const int shift = key.Offset() ? LineShift(reduced, key) : 0;
-            for (int v = 0; v < kAlphabetSize; ++v)
-                if (const std::size_t n = m_counts[reduced][v])
-                    sum += static_cast<double>(n) *
-                           model.LogP((v - shift + 2 * kAlphabetSize) % kAlphabetSize);
-        }
+        for (int reduced = 0; reduced < kAlphabetSize; ++reduced)
+            sum += Dot(m_counts[reduced], model.Turned(key.Offset() ? LineShift(reduced, key) : 0));
         return sum;
     }
 
 private:
+    using Row = std::array<double, kAlphabetSize>;
+
+    // Every character, also those that do not occur (they add nothing), in four sums
+    // that do not wait for each other: this runs 95 times for each of about 100 keys.
+    static double Dot(const Row& counts, const double* logP) {
+        std::array<double, 4> parts{};
+        int v = 0;
+        for (; v + 4 <= kAlphabetSize; v += 4)
+            for (int k = 0; k < 4; ++k)
+                parts[k] += counts[v + k] * logP[v + k];
+        for (; v < kAlphabetSize; ++v)
+            parts[0] += counts[v] * logP[v];
+        return (parts[0] + parts[1]) + (parts[2] + parts[3]);
+    }
+
     void Add(std::string_view segment) {
         m_lineBytes += segment.size();
         // A reduced length of 95 turns characters as far as one of 0.
@@ -113,7 +128,8 @@ private:
         }
     }
 
-    std::array<std::array<std::size_t, kAlphabetSize>, kAlphabetSize> m_counts{};
+    // Whole numbers, kept as the floating point they are multiplied with.
+    std::array<Row, kAlphabetSize> m_counts{};
     std::size_t m_total = 0;
     std::size_t m_lineBytes = 0;
 };
