@@ -210,6 +210,8 @@ private:
 
 TEST(Stream, CountsLossyBytesAndStopsAtTheFirstFailure) {
     const std::string lines = std::string(300000, 'x') + "\nok\r\nlone\rcr\n\x01\x02\n";
+    StreamOptions options; // with an output block that the first read fills
+    options.outputBlock = options.inputBlock;
     std::string clean; // fills an output block before the second read
     while (clean.size() < 600000)
         clean += "clean line\n";
@@ -230,7 +232,8 @@ TEST(Stream, CountsLossyBytesAndStopsAtTheFirstFailure) {
     for (const auto& c : cases) {
         Source source(c.input, c.failAfter);
         Disk disk(c.disk);
-        const StreamResult result = TranscodeStream(source, disk, kEncrypt, CipherKey::ForGame(0));
+        const StreamResult result =
+            TranscodeStream(source, disk, kEncrypt, CipherKey::ForGame(0), options);
         EXPECT_EQ(result.status, c.status) << c.input.size();
         EXPECT_EQ(result.error, c.error) << c.input.size();
         EXPECT_EQ(result.lossyBytes, c.lossy) << c.input.size();

@@ -92,9 +92,11 @@ struct StreamResult {
 enum class VectorPath { Best, Baseline };
 
 struct StreamOptions {
-    // Reads take at most this much; writes are exactly this much, but for the last.
+    // Reads take at most this much; writes are exactly this much, but for the last. Each
+    // output block is handed to the writing thread whole, and every handing over may wake
+    // a thread: fewer, larger blocks cost less.
     std::size_t inputBlock = 256 * 1024;
-    std::size_t outputBlock = 256 * 1024;
+    std::size_t outputBlock = 512 * 1024;
     VectorPath vectors = VectorPath::Best;
     std::atomic<std::uint64_t>* bytesRead = nullptr; // added to after every read
 };
