@@ -224,6 +224,7 @@ TEST(Stream, CountsLossyBytesAndStopsAtTheFirstFailure) {
         {"a\nb\nc\x01\x02\n\x03", -1, 1 << 20, StreamStatus::Completed, 0, 3, 3},
         {lines, -1, 1 << 20, StreamStatus::Completed, 0, 3, 3},
         {"x\n" + Printable(600) + "\x7F\n", -1, 1 << 20, StreamStatus::Completed, 0, 1, 2},
+        {std::string(9000, '\x01') + "\n", -1, 1 << 20, StreamStatus::Completed, 0, 9000, 1},
         {lines, 1, 1 << 20, StreamStatus::ReadFailed, EIO, 0, 0},
         {lines, -1, 1000, StreamStatus::WriteFailed, ENOSPC, 0, 0},
         {"short\n", -1, 3, StreamStatus::WriteFailed, ENOSPC, 0, 0},
