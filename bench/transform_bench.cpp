@@ -70,9 +70,8 @@ std::string Text(Shape shape) {
     return text;
 }
 
-// The whole stream: clean lines take the vector path (AVX2 where there is one, or the
-// baseline), tabs and long lines the checked path.
-// `text` through the whole stream, on the vector path or the baseline.
+// `text` through the whole stream: clean lines take the vector path (AVX2 where there is
+// one, or the baseline), tabs and long lines the checked path.
 void Stream(benchmark::State& state, const std::string& text, bool best) {
     StreamOptions options;
     options.vectors = best ? VectorPath::Best : VectorPath::Baseline;

@@ -56,14 +56,14 @@ public:
         }
     }
 
-    // The log-probabilities three times over, so that a character turned back by any shift
-    // is looked up without a division: index v - shift + 2 * kAlphabetSize.
-    const double* Turned(int shift) const { return m_logP.data() + 2 * kAlphabetSize - shift; }
+    // The log-probabilities twice over, so that a character turned back by a shift of 0 to
+    // 94 is looked up without a division: index v - shift + kAlphabetSize.
+    const double* Turned(int shift) const { return m_logP.data() + kAlphabetSize - shift; }
     // What text drawn from the model itself scores per character, on average.
     double Typical() const { return m_typical; }
 
 private:
-    static constexpr int kTurns = 3;
+    static constexpr int kTurns = 2;
     std::array<double, kTurns * kAlphabetSize> m_logP{};
     double m_typical = 0;
 };
