@@ -16,7 +16,9 @@
 //
 // Once the output buffer holds a whole block, the block is handed to OutputBlocks, whose
 // own thread writes it to the sink while the next input block is read and transformed;
-// every write but the last is exactly one output block long.
+// every write but the last is exactly one output block long. When that thread runs, the
+// lines are written to a small buffer first and copied on to the block from there, past
+// the caches, so that the two processors do not pass every cache line between them.
 
 #include "quorvex/line_stream.h"
 
@@ -34,6 +36,9 @@
 #include <thread>
 #ifdef __linux__
 #include <sched.h>
+#endif
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 namespace quorvex {
@@ -55,6 +60,44 @@ unsigned UsableProcessors() {
     return std::thread::hardware_concurrency();
 }
 
+// Copies output that the writing thread reads next. Where the processor can, whole cache
+// lines go straight to memory rather than through this processor's caches: the writing
+// thread then reads them from memory, instead of fetching every line from a cache that
+// may be far from its own, and this thread does not fetch lines that it only overwrites.
+// Unless `all`, the bytes of a cache line that would be left partly filled are not
+// copied: the caller copies them later with the bytes that follow. Returns how many bytes
+// it copied.
+std::size_t CopyOut(char* to, const char* from, std::size_t size, bool all) {
+#if defined(__SSE2__)
+    constexpr std::size_t kLine = 64;
+    const std::size_t head = std::min(size, -reinterpret_cast<std::uintptr_t>(to) % kLine);
+    std::memcpy(to, from, head);
+    std::size_t at = head;
+    for (; at + kLine <= size; at += kLine)
+        for (std::size_t part = 0; part < kLine; part += 16)
+            _mm_stream_si128(reinterpret_cast<__m128i*>(to + at + part),
+                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + at + part)));
+    // The other thread must see these stores before it learns that the buffer is full.
+    _mm_sfence();
+    if (!all)
+        return at;
+    std::memcpy(to + at, from + at, size - at);
+#else
+    std::memcpy(to, from, size);
+#endif
+    return size;
+}
+
+// Output buffers start a page, as do the blocks written from them.
+constexpr std::size_t kPage = 4096;
+struct PageAlignedDelete {
+    void operator()(char* p) const { ::operator delete[](p, std::align_val_t{kPage}); }
+};
+using PageBuffer = std::unique_ptr<char[], PageAlignedDelete>;
+PageBuffer NewPageBuffer(std::size_t size) {
+    return PageBuffer(new (std::align_val_t{kPage}) char[size]);
+}
+
 // The output buffers, and the writing of whole blocks from them to the sink. The first
 // run of blocks starts a thread that writes while the caller goes on filling the next
 // buffer; output shorter than one block never starts it, and where it cannot be started,
@@ -62,9 +105,16 @@ unsigned UsableProcessors() {
 // written.
 class OutputBlocks {
 public:
+    // Room past a block for what is copied into it at once when the output goes through
+    // a smaller buffer first.
+    static constexpr std::size_t kStaged = 16 * 1024;
+
     OutputBlocks(ByteSink& sink, std::size_t block)
-        : m_sink(sink), m_block(block), m_capacity(block + kOutputSlack) {
-        m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_capacity);
+        : m_sink(sink), m_block(block),
+          // On a single processor the thread could only take turns with its caller.
+          m_unthreaded(block < kThreadedBlock || UsableProcessors() == 1),
+          m_capacity(block + kOutputSlack + (m_unthreaded ? 0 : kStaged + kOutputSlack)) {
+        m_buffers[0] = NewPageBuffer(m_capacity);
     }
 
     ~OutputBlocks() { Settle(); }
@@ -72,8 +122,12 @@ public:
     OutputBlocks(const OutputBlocks&) = delete;
     OutputBlocks& operator=(const OutputBlocks&) = delete;
 
-    // The buffer being filled: one block and kOutputSlack bytes.
+    // The buffer being filled: one block and kOutputSlack bytes, and kStaged and
+    // kOutputSlack more where the blocks go to another thread.
     char* Buffer() const { return m_buffers[m_filling].get(); }
+
+    // Whether whole blocks go to the writing thread, which reads them on another processor.
+    bool Threaded() const { return !m_unthreaded; }
 
     // Writes the first `size` bytes of the buffer (a whole number of blocks) and carries
     // the `keep` bytes after them to the front of the buffer to fill next. False once a
@@ -106,8 +160,8 @@ public:
         });
         lock.unlock();
         if (!m_buffers[next])
-            m_buffers[next] = std::make_unique_for_overwrite<char[]>(m_capacity);
-        std::memcpy(m_buffers[next].get(), full + size, keep);
+            m_buffers[next] = NewPageBuffer(m_capacity);
+        CopyOut(m_buffers[next].get(), full + size, keep, true);
         m_filling = next;
         return true;
     }
@@ -155,11 +209,6 @@ private:
     };
 
     void Start() {
-        // On a single processor the thread could only take turns with its caller.
-        if (m_block < kThreadedBlock || UsableProcessors() == 1) {
-            m_unthreaded = true;
-            return;
-        }
         try {
             m_thread = std::thread([this] { WriteRuns(); });
         } catch (const std::system_error&) {
@@ -198,10 +247,10 @@ private:
 
     ByteSink& m_sink;
     std::size_t m_block;
+    bool m_unthreaded; // the caller writes: blocks are small, or the thread cannot run
     std::size_t m_capacity;
-    std::array<std::unique_ptr<char[]>, kBuffers> m_buffers;
+    std::array<PageBuffer, kBuffers> m_buffers;
     std::size_t m_filling = 0;
-    bool m_unthreaded = false; // the thread could not be started
     std::thread m_thread;
 
     // Shared with the thread, under m_mutex once it runs.
@@ -215,7 +264,8 @@ private:
 };
 
 // Collects the output in blocks of exactly the same size; what runs over a block goes to
-// the front of the next buffer.
+// the front of the next buffer. Where the blocks go to another thread, lines are written
+// to a small buffer first, which stays in this processor's cache, and copied on from there.
 class LineWriter final : public LineOutput {
 public:
     LineWriter(ByteSink& sink, CipherMode mode, CipherKey key, std::size_t block)
@@ -224,8 +274,10 @@ public:
             m_shifts[length] = LineShift(ReduceLineLength(length), key);
         for (std::size_t length = 0; length < kMaxCleanLine; ++length)
             m_cleanShifts[length] = static_cast<unsigned char>(m_shifts[length]);
-        m_cursor.out = m_blocks.Buffer();
-        m_cursor.limit = m_cursor.out + m_block;
+        if (m_blocks.Threaded())
+            m_staged = std::make_unique_for_overwrite<char[]>(kStaged + kOutputSlack);
+        m_cursor.out = m_staged ? m_staged.get() : m_blocks.Buffer();
+        m_cursor.limit = m_cursor.out + (m_staged ? kStaged : m_block);
     }
 
     const unsigned char* CleanShifts() const { return m_cleanShifts.data(); }
@@ -243,20 +295,13 @@ public:
     }
 
     bool Drain(OutputCursor& at) override {
-        const char* const front = m_blocks.Buffer();
-        const auto filled = static_cast<std::size_t>(at.out - front);
-        const std::size_t full = filled - filled % m_block;
-        if (full == 0)
-            return true;
-        if (!m_blocks.Pass(full, filled - full))
-            return false;
-        at.out = m_blocks.Buffer() + (filled - full);
-        at.limit = m_blocks.Buffer() + m_block;
-        return true;
+        Unstage(at, false);
+        return PassWholeBlocks(at);
     }
 
     bool Finish(OutputCursor& at) {
-        return Drain(at) && m_blocks.Finish(static_cast<std::size_t>(at.out - m_blocks.Buffer()));
+        Unstage(at, true);
+        return PassWholeBlocks(at) && m_blocks.Finish(m_filled);
     }
 
     // A failed read is reported as such unless a write of what came before it failed.
@@ -277,6 +322,35 @@ public:
     }
 
 private:
+    // Moves what the small buffer holds to the block buffer, or, with no small buffer,
+    // takes note of how far the block buffer is filled.
+    void Unstage(OutputCursor& at, bool all) {
+        if (!m_staged) {
+            m_filled = static_cast<std::size_t>(at.out - m_blocks.Buffer());
+            return;
+        }
+        const auto staged = static_cast<std::size_t>(at.out - m_staged.get());
+        const std::size_t copied =
+            CopyOut(m_blocks.Buffer() + m_filled, m_staged.get(), staged, all);
+        std::memmove(m_staged.get(), m_staged.get() + copied, staged - copied);
+        at.out = m_staged.get() + (staged - copied);
+        m_filled += copied;
+    }
+
+    bool PassWholeBlocks(OutputCursor& at) {
+        const std::size_t full = m_filled - m_filled % m_block;
+        if (full == 0)
+            return true;
+        if (!m_blocks.Pass(full, m_filled - full))
+            return false;
+        m_filled -= full;
+        if (!m_staged) {
+            at.out = m_blocks.Buffer() + m_filled;
+            at.limit = m_blocks.Buffer() + m_block;
+        }
+        return true;
+    }
+
     bool Segment(std::string_view segment, OutputCursor& at) {
         if (at.out >= at.limit && !Drain(at))
             return false;
@@ -330,6 +404,9 @@ private:
     std::uint64_t m_lastLossyLine = 0;
     std::vector<std::uint64_t> m_lossyLineNumbers;
     OutputBlocks m_blocks;
+    static constexpr std::size_t kStaged = OutputBlocks::kStaged;
+    std::unique_ptr<char[]> m_staged; // kStaged bytes, and kOutputSlack for the last lines
+    std::size_t m_filled = 0;         // bytes in the block buffer, as of the last Drain
     OutputCursor m_cursor;
 };
 
