@@ -132,6 +132,20 @@ TEST(Stream, FollowsTheLineConventions) {
     for (nearlyFull.outputBlock = 3450; nearlyFull.outputBlock < 3900; nearlyFull.outputBlock += 9)
         ASSERT_EQ(TranscodeText(input, kEncrypt, CipherKey::ForGame(0), nearlyFull), expected)
             << nearlyFull.outputBlock;
+    // The same after 8 KiB of short lines, whose number puts the start of those line ends
+    // anywhere from 15.5 to 20 KiB into the output, where a smaller buffer that the lines
+    // go through first may fill up.
+    for (std::size_t lines = 3600; lines < 8192; lines += 7) {
+        std::string before, written;
+        for (std::size_t i = 0; i < lines; ++i) {
+            const std::string line = l78.substr(0, (8192 - lines) / lines + (i < 8192 % lines));
+            before += line + "\n";
+            written += Seg(line) + crlf;
+        }
+        ASSERT_EQ(TranscodeText(before + input, kEncrypt, CipherKey::ForGame(0)),
+                  written + expected)
+            << lines;
+    }
 
     // Runs of lines that end alike, and one CR that breaks the run, at every place around
     // the edge of those kilobytes and of the words within them, on either vector path: a
