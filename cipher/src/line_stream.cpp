@@ -88,16 +88,6 @@ std::size_t CopyOut(char* to, const char* from, std::size_t size, bool all) {
     return size;
 }
 
-// Output buffers start a page, as do the blocks written from them.
-constexpr std::size_t kPage = 4096;
-struct PageAlignedDelete {
-    void operator()(char* p) const { ::operator delete[](p, std::align_val_t{kPage}); }
-};
-using PageBuffer = std::unique_ptr<char[], PageAlignedDelete>;
-PageBuffer NewPageBuffer(std::size_t size) {
-    return PageBuffer(new (std::align_val_t{kPage}) char[size]);
-}
-
 // The output buffers, and the writing of whole blocks from them to the sink. The first
 // run of blocks starts a thread that writes while the caller goes on filling the next
 // buffer; output shorter than one block never starts it, and where it cannot be started,
@@ -105,8 +95,8 @@ PageBuffer NewPageBuffer(std::size_t size) {
 // written.
 class OutputBlocks {
 public:
-    // Room past a block for what is copied into it at once when the output goes through
-    // a smaller buffer first.
+    // Where a thread writes the blocks, lines go through a buffer of this size first, and
+    // a block buffer has this much more room past its block for one copy from it.
     static constexpr std::size_t kStaged = 16 * 1024;
 
     OutputBlocks(ByteSink& sink, std::size_t block)
@@ -114,7 +104,7 @@ public:
           // On a single processor the thread could only take turns with its caller.
           m_unthreaded(block < kThreadedBlock || UsableProcessors() == 1),
           m_capacity(block + kOutputSlack + (m_unthreaded ? 0 : kStaged + kOutputSlack)) {
-        m_buffers[0] = NewPageBuffer(m_capacity);
+        m_buffers[0] = std::make_unique_for_overwrite<char[]>(m_capacity);
     }
 
     ~OutputBlocks() { Settle(); }
@@ -160,7 +150,7 @@ public:
         });
         lock.unlock();
         if (!m_buffers[next])
-            m_buffers[next] = NewPageBuffer(m_capacity);
+            m_buffers[next] = std::make_unique_for_overwrite<char[]>(m_capacity);
         CopyOut(m_buffers[next].get(), full + size, keep, true);
         m_filling = next;
         return true;
@@ -247,9 +237,9 @@ private:
 
     ByteSink& m_sink;
     std::size_t m_block;
-    bool m_unthreaded; // the caller writes: blocks are small, or the thread cannot run
+    bool m_unthreaded; // the caller writes: small blocks, one processor, or no thread
     std::size_t m_capacity;
-    std::array<PageBuffer, kBuffers> m_buffers;
+    std::array<std::unique_ptr<char[]>, kBuffers> m_buffers;
     std::size_t m_filling = 0;
     std::thread m_thread;
 
