@@ -312,7 +312,8 @@ public:
     }
 
 private:
-    // Moves what the small buffer holds to the block buffer, or, with no small buffer,
+    // Moves what the small buffer holds to the block buffer (unless `all`, the bytes of a
+    // last cache line it would only partly fill stay behind), or, with no small buffer,
     // takes note of how far the block buffer is filled.
     void Unstage(OutputCursor& at, bool all) {
         if (!m_staged) {
