@@ -48,6 +48,9 @@ namespace {
 // Room for one segment in which every byte came out as LF, plus the CR LF line end.
 constexpr std::size_t kWorstSegment = 2 * kMaxSegmentLength + 2;
 constexpr std::size_t kOutputSlack = std::max(kWorstSegment, kCleanOverwrite);
+// Where a thread writes the blocks, lines go through a buffer of this size first, and a
+// block buffer has this much more room past its block for one copy from it.
+constexpr std::size_t kStaged = 16 * 1024;
 
 // Processors this process may run on, where the system can tell (a process may be bound
 // to fewer than the machine has), else all of them; 0 if unknown.
@@ -95,10 +98,6 @@ std::size_t CopyOut(char* to, const char* from, std::size_t size, bool all) {
 // written.
 class OutputBlocks {
 public:
-    // Where a thread writes the blocks, lines go through a buffer of this size first, and
-    // a block buffer has this much more room past its block for one copy from it.
-    static constexpr std::size_t kStaged = 16 * 1024;
-
     OutputBlocks(ByteSink& sink, std::size_t block)
         : m_sink(sink), m_block(block),
           // On a single processor the thread could only take turns with its caller.
@@ -395,7 +394,6 @@ private:
     std::uint64_t m_lastLossyLine = 0;
     std::vector<std::uint64_t> m_lossyLineNumbers;
     OutputBlocks m_blocks;
-    static constexpr std::size_t kStaged = OutputBlocks::kStaged;
     std::unique_ptr<char[]> m_staged; // kStaged bytes, and kOutputSlack for the last lines
     std::size_t m_filled = 0;         // bytes in the block buffer, as of the last Drain
     OutputCursor m_cursor;
